@@ -1,0 +1,7 @@
+#include "platform/linux/GtkUi.h"
+
+namespace platform::gtk_ui {
+
+void StartAutomation() {}
+
+}  // namespace platform::gtk_ui
