@@ -22,6 +22,7 @@ bool g_initialised = false;
 std::thread::id g_uiThread;
 std::vector<GMainLoop*> g_loops;  // user-interface thread only
 std::vector<ui::Window*> g_toplevels;
+std::vector<ui::Window*> g_children;
 
 class GtkWin;
 
@@ -58,6 +59,7 @@ class GtkWin final : public ui::Window {
                      m_rect.top);
       gtk_widget_show(m_canvas);
       if (options.visible) gtk_widget_show(m_layout);
+      g_children.push_back(this);
     } else {
       m_outer = gtk_window_new(GTK_WINDOW_TOPLEVEL);
       GtkWindow* w = GTK_WINDOW(m_outer);
@@ -88,6 +90,7 @@ class GtkWin final : public ui::Window {
     if (m_modalLoop && g_main_loop_is_running(m_modalLoop)) g_main_loop_quit(m_modalLoop);
     ReleaseCapture();
     std::erase(g_toplevels, this);
+    std::erase(g_children, this);
     ui_common::UnregisterWindow(this);
     g_signal_handlers_disconnect_by_data(m_canvas, this);
     g_signal_handlers_disconnect_by_data(m_layout, this);
@@ -273,6 +276,14 @@ class GtkWin final : public ui::Window {
   GtkWidget* canvas() const { return m_canvas; }
 
   void Click(int x, int y) {
+    // The click goes to the deepest shown child window under the point, as the pointer's would.
+    for (ui::Window* w : g_children) {
+      auto* child = static_cast<GtkWin*>(w);
+      if (child->m_parent == this && child->IsVisible() && child->m_rect.Contains(x, y)) {
+        child->Click(x - child->m_rect.left, y - child->m_rect.top);
+        return;
+      }
+    }
     const std::intptr_t point = ui::MakePointParam(x, y);
     Deliver(ui::kMsgMouseMove, 0, point);
     Press(x, y, 1, false, GDK_CURRENT_TIME, x, y);
@@ -497,7 +508,13 @@ void InvokeOnUiThread(const std::function<void()>& task) {
   }
   InvokeState state;
   state.task = &task;
-  g_main_context_invoke(nullptr, &RunInvoke, &state);
+  // Not g_main_context_invoke: while the user-interface thread is between iterations, that
+  // acquires the default context and runs the task on the calling worker.
+  GSource* source = g_idle_source_new();
+  g_source_set_priority(source, G_PRIORITY_DEFAULT);
+  g_source_set_callback(source, &RunInvoke, &state, nullptr);
+  g_source_attach(source, g_main_context_default());
+  g_source_unref(source);
   std::unique_lock<std::mutex> hold(state.lock);
   state.done.wait(hold, [&] { return state.finished; });
 }

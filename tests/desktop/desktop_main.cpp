@@ -5,7 +5,10 @@
 #include <gtk/gtk.h>
 #include <gtest/gtest.h>
 
+#include "platform/instance.h"
+
 #include <cstdlib>
+#include <cstring>
 
 namespace desktoptest {
 
@@ -38,7 +41,18 @@ bool Screenshot(platform::ui::Window& window, const std::string& path) {
 
 }  // namespace desktoptest
 
+// The second start of the instance test: 0 when the running instance took the raise request and
+// the text, 2 when the lock was free, 3 when nobody listened.
+int InstanceClient(const char* text) {
+  const auto lock = platform::instance::AcquireInstanceLock("muravel3.0");
+  if (!lock.alreadyHeld) return 2;
+  if (!platform::instance::RaiseRunningInstance("muravel3.0")) return 3;
+  if (!platform::instance::SendCopyDataToRunningInstance("muravel3.0", 0, text)) return 4;
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--instance-client") == 0) return InstanceClient(argv[2]);
   testing::InitGoogleTest(&argc, argv);
   if (!platform::ui::Initialise()) {
     fprintf(stderr, "desktop tests: no display\n");
