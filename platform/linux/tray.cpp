@@ -11,6 +11,9 @@ namespace platform {
 namespace {
 
 bool HasStatusNotifierHost() {
+  // Without a session bus address GIO would try to start one through X11; there is no host then.
+  const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+  if (!address || !*address) return false;
   GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
   if (!bus) return false;
   GVariant* reply = g_dbus_connection_call_sync(

@@ -95,7 +95,9 @@ bool ShowInFileManager(std::string_view path) {
   if (!uri) return false;
   bool shown = false;
   // The file manager's own interface selects the file; without one the folder is opened.
-  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+  GDBusConnection* bus =
+      address && *address ? g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr) : nullptr;
   if (bus) {
     const gchar* uris[] = {uri, nullptr};
     GVariant* reply = g_dbus_connection_call_sync(

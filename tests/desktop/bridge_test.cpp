@@ -24,6 +24,7 @@ function js_Got(x) { note('got' + x); return 'ok'; }
 function js_Three(a, b, c) { return a + '|' + b + '|' + c; }
 function js_Log() { return log.join(' '); }
 function js_Throws() { throw new Error('boom'); }
+function js_TellOther() { return String(window.external.C_TellOther('hello')); }
 window.onload = function () {
   note('echo=' + window.external.C_Echo('中文标题', 'b'));
   note('cb=' + window.external.C_CallBack());
@@ -82,6 +83,12 @@ struct TwoViews {
         {"C_Nop", [](const ui::NativeArgs&) { return false; }},
         {"C_Report", [this](const ui::NativeArgs& a) { nopLatency = a.at(0); return true; }},
         {"C_Loaded", [this](const ui::NativeArgs&) { loaded = true; return true; }},
+        {"C_TellOther",
+         [this](const ui::NativeArgs& a) {
+           // While this page waits, the other view runs script at once and answers.
+           std::string length;
+           return right->CallScript("js_Show", {a.at(0)}, &length) && length == "5";
+         }},
     };
     lo.events.documentComplete = [this](const std::string&) { leftComplete = true; };
     left = ui::CreateWebView(*window, lo);
@@ -114,6 +121,14 @@ TEST(Bridge, PageCallsNativeSynchronouslyAndIsCalledBackInOrder) {
   ASSERT_FALSE(calls.empty());
   EXPECT_EQ(calls.back().method, "C_Loaded");  // the unknown method left no trace
   std::printf("[ latency ] synchronous native call from the page: %s ms\n", t.nopLatency.c_str());
+}
+
+TEST(Bridge, ANativeCallMayCallScriptInAnotherViewWhileItsPageWaits) {
+  TwoViews t;
+  ASSERT_TRUE(WaitFor([&] { return t.loaded && t.leftComplete && t.rightComplete; }));
+  std::string answer;
+  ASSERT_TRUE(t.left->CallScript("js_TellOther", {}, &answer));
+  EXPECT_EQ(answer, "true");
 }
 
 TEST(Bridge, CallScriptPassesArgumentsInOrderAndAnswersFalseForUnknownNames) {

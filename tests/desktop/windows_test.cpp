@@ -105,4 +105,40 @@ TEST(Windows, AFramelessWindowGetsSizeTimersPaintAndClientMouse) {
   window.reset();
 }
 
+TEST(Windows, ModalDialogsRunANestedLoopUntilTheyEnd) {
+  ui::Window* self = nullptr;
+  int outerTicks = 0;
+  auto owner = ui::CreateWindow({}, [&](unsigned msg, std::uintptr_t, std::intptr_t) {
+    if (msg == ui::kMsgTimer) ++outerTicks;
+    return std::intptr_t{0};
+  });
+  owner->SetTimer(1, std::chrono::milliseconds(5));
+  ui::WindowOptions wo;
+  wo.rect = {200, 200, 500, 400};
+  wo.title = "dialog";
+  auto dialog = ui::CreateWindow(wo, [&](unsigned msg, std::uintptr_t w, std::intptr_t) {
+    if (msg == ui::kMsgTimer && w == 9) self->EndModal(5);
+    if (msg == ui::kMsgClose) self->EndModal(2);
+    return std::intptr_t{0};
+  });
+  self = dialog.get();
+  dialog->SetTimer(9, std::chrono::milliseconds(80));
+  EXPECT_EQ(dialog->RunModal(), 5);
+  EXPECT_FALSE(dialog->IsVisible());
+  EXPECT_GT(outerTicks, 3);  // the owner's timers ran inside the modal loop
+  dialog->KillTimer(9);
+}
+
+TEST(Windows, TheTrayIconComesUpWithoutANotificationHost) {
+  auto owner = ui::CreateWindow({}, [](unsigned, std::uintptr_t, std::intptr_t) {
+    return std::intptr_t{0};
+  });
+  auto tray = ui::CreateTrayIcon(*owner, 2025, "MuravelV3.0", "",
+                                 {{"open", 32771, true}, {"exit", 32772, false}});
+  ASSERT_TRUE(tray);
+  EXPECT_TRUE(tray->SetTooltip(std::string(200, 'x')));
+  WaitFor([] { return false; }, std::chrono::milliseconds(100));
+  tray.reset();
+}
+
 }  // namespace
