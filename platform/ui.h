@@ -196,6 +196,8 @@ Point GetCursorPos();
 Rect GetScreenRect();
 // The work area of the screen (the screen without panels).
 Rect GetWorkArea();
+// Writes a PNG of `window`'s client area as it is shown (views included); false on failure.
+bool SaveScreenshot(Window& window, std::string_view path);
 
 // ---- Menus and the tray ----------------------------------------------------------------------
 

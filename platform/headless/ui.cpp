@@ -385,6 +385,11 @@ bool OpenUrl(std::string_view url) {
   return true;
 }
 
+bool SaveScreenshot(Window& window, std::string_view path) {
+  auto surface = headless::RenderWindow(window);
+  return surface && surface->SavePng(path);
+}
+
 bool ShowInFileManager(std::string_view path) {
   std::lock_guard<std::mutex> hold(g_scriptLock);
   g_shownFiles.emplace_back(path);

@@ -98,12 +98,7 @@ std::string Handle(const json::Value& request) {
   if (cmd == "screenshot") {
     const std::string path = request["path"].text;
     if (path.empty()) return Error("no path");
-    const ui::Rect r = main->GetClientRect();
-    const ui::Point origin = main->ClientToScreen({0, 0});
-    GdkPixbuf* shot =
-        gdk_pixbuf_get_from_window(gdk_get_default_root_window(), origin.x, origin.y, r.Width(), r.Height());
-    const bool ok = shot && gdk_pixbuf_save(shot, path.c_str(), "png", nullptr, nullptr);
-    if (shot) g_object_unref(shot);
+    const bool ok = ui::SaveScreenshot(*main, Utf8ToSystem(path));
     return ok ? "{\"ok\":true}" : Error("screenshot failed");
   }
   return Error("unknown command");

@@ -533,7 +533,7 @@ void PostToUiThread(std::function<void()> task) {
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   const Clock::time_point deadline = Clock::now() + timeout;
   // A ticking source keeps the blocking iteration from sleeping past the deadline.
-  const guint tick = g_timeout_add(5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; },
+  const guint tick = g_timeout_add(1, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; },
                                    nullptr);
   bool ok = true;
   while (!done()) {
@@ -582,6 +582,19 @@ Rect GetWorkArea() {
   GdkRectangle g;
   gdk_monitor_get_workarea(monitor, &g);
   return {g.x, g.y, g.x + g.width, g.y + g.height};
+}
+
+bool SaveScreenshot(Window& window, std::string_view path) {
+  // The screen's own pixels: what the window system shows, web views included.
+  const Rect r = window.GetClientRect();
+  if (r.IsEmpty()) return false;
+  const Point origin = window.ClientToScreen({0, 0});
+  GdkPixbuf* shot = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), origin.x, origin.y,
+                                               r.Width(), r.Height());
+  if (!shot) return false;
+  const bool ok = gdk_pixbuf_save(shot, SystemToUtf8(path).c_str(), "png", nullptr, nullptr);
+  g_object_unref(shot);
+  return ok;
 }
 
 }  // namespace ui

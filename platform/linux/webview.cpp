@@ -21,10 +21,10 @@ namespace {
 
 constexpr std::string_view kBridgeMark = "\x01muravel-bridge\x01";
 
-// The bridge script; the three markers are replaced per view.
+// The bridge script; its markers are replaced per view.
 constexpr std::string_view kBridgeScript = R"JS((function () {
   "use strict";
-  var token = @TOKEN@, trusted = @TRUSTED@, movie = @MOVIE@, mark = @MARK@;
+  var token = @TOKEN@, trusted = @TRUSTED@, mark = @MARK@;
   var here = String(location.href), origin = String(location.origin).toLowerCase();
   var ok = trusted.some(function (t) {
     if (t.indexOf("file://") === 0) {
@@ -65,7 +65,6 @@ constexpr std::string_view kBridgeScript = R"JS((function () {
   });
   Object.defineProperty(window, "external",
                         {value: external, writable: false, configurable: false});
-  void movie;
 })();)JS";
 
 // Runs a page function by name with arguments given as one JSON text.
@@ -118,7 +117,6 @@ class GtkView final : public ui::WebView {
     std::string script(kBridgeScript);
     script = Replace(script, "@TOKEN@", json::Quote(m_token));
     script = Replace(script, "@TRUSTED@", json::QuoteList(trusted));
-    script = Replace(script, "@MOVIE@", m_options.kind == ui::ViewKind::Movie ? "true" : "false");
     script = Replace(script, "@MARK@", json::Quote(kBridgeMark));
     WebKitUserScript* user = webkit_user_script_new(
         script.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
@@ -320,9 +318,7 @@ class GtkView final : public ui::WebView {
     std::shared_ptr<bool> alive = m_alive;
     std::string value = "null";
     bool known = false;
-    bool logged = false;
     ++m_inCall;
-    const std::size_t queuedBefore = m_queued.size();
     if (m_options.kind == ui::ViewKind::Movie && method == "FlashCall") {
       known = true;
       std::optional<std::string> saved = std::move(m_returnValue);
@@ -332,7 +328,6 @@ class GtkView final : public ui::WebView {
       if (m_returnValue) value = json::Quote(*m_returnValue);
       m_returnValue = std::move(saved);
       ui_common::AppendBridgeLog(m_log, {method, args, true});
-      logged = true;
     } else {
       for (const ui::NativeMethod& m : m_options.methods) {
         if (m.name != method) continue;
@@ -341,14 +336,13 @@ class GtkView final : public ui::WebView {
         if (!*alive) return "{\"v\":false}";
         value = result ? "true" : "false";
         ui_common::AppendBridgeLog(m_log, {method, args, result});
-        logged = true;
         break;
       }
     }
     --m_inCall;
-    (void)logged;
     std::string queued = "[";
-    // Only the outermost call hands the queue over; a nested one leaves it to its caller.
+    // Only the outermost call hands the queue over (a page cannot call while it waits, but a
+    // native method that runs a modal loop may see another call of the same view).
     if (m_inCall == 0) {
       for (std::size_t i = 0; i < m_queued.size(); ++i) {
         if (i) queued += ",";
@@ -356,7 +350,6 @@ class GtkView final : public ui::WebView {
       }
       m_queued.clear();
     }
-    (void)queuedBefore;
     queued += "]";
     if (!known) return "{\"e\":1,\"q\":" + queued + "}";
     return "{\"v\":" + value + ",\"q\":" + queued + "}";
