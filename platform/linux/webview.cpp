@@ -1,6 +1,7 @@
 // Web views on WebKitGTK. The page bridge: a script injected at document start in the top frame
-// of trusted pages defines `window.external` as a Proxy whose methods send {token, method,
-// arguments} through a prompt() that the view catches in "script-dialog" and answers at once,
+// of trusted pages asks the view for the page's token and defines `window.external` as a Proxy
+// whose methods send {token, method, arguments} through a prompt() that the view catches in
+// "script-dialog" and answers at once,
 // so that the page gets the native boolean synchronously. Script calls the native side makes
 // into that same page during the call cannot run (its web process waits for the answer); they
 // travel back in the answer and the bridge runs them, in order, before the call returns.
@@ -24,7 +25,7 @@ constexpr std::string_view kBridgeMark = "\x01muravel-bridge\x01";
 // The bridge script; its markers are replaced per view.
 constexpr std::string_view kBridgeScript = R"JS((function () {
   "use strict";
-  var token = @TOKEN@, trusted = @TRUSTED@, mark = @MARK@;
+  var trusted = @TRUSTED@, mark = @MARK@;
   var here = String(location.href), origin = String(location.origin).toLowerCase();
   var ok = trusted.some(function (t) {
     if (t.indexOf("file://") === 0) {
@@ -36,6 +37,10 @@ constexpr std::string_view kBridgeScript = R"JS((function () {
   });
   if (!ok) return;
   var ask = window.prompt.bind(window), parse = JSON.parse, text = JSON.stringify;
+  // The page's token: the view hands it out once per document, to the first asker, which is
+  // this script at the start of the top frame's document; frames asking later get nothing.
+  var token = ask(mark + text({hello: 1}));
+  if (typeof token !== "string" || token === "") return;
   function call(method, args) {
     var list = [];
     for (var i = 0; i < args.length; ++i)
@@ -110,12 +115,11 @@ struct ScriptCall {
 class GtkView final : public ui::WebView {
  public:
   GtkView(ui::Window& parent, ui::WebViewOptions options)
-      : m_parent(&parent), m_options(std::move(options)), m_token(NewToken()) {
+      : m_parent(&parent), m_options(std::move(options)) {
     WebKitUserContentManager* content = webkit_user_content_manager_new();
     std::vector<std::string> trusted;
     for (const std::string& t : m_options.trustedOrigins) trusted.push_back(SystemToUtf8(t));
     std::string script(kBridgeScript);
-    script = Replace(script, "@TOKEN@", json::Quote(m_token));
     script = Replace(script, "@TRUSTED@", json::QuoteList(trusted));
     script = Replace(script, "@MARK@", json::Quote(kBridgeMark));
     WebKitUserScript* user = webkit_user_script_new(
@@ -308,9 +312,15 @@ class GtkView final : public ui::WebView {
     json::Value request;
     if (!json::Parse(message, request).ok || request.kind != json::Value::Kind::Object)
       return {};
-    if (request["t"].text != m_token) return {};
     const gchar* uri = webkit_web_view_get_uri(m_view);
     if (!uri || !ui_common::IsTrustedUrl(Utf8ToSystem(uri), m_options.trustedOrigins)) return {};
+    if (request["hello"].kind != json::Value::Kind::Null) {
+      if (m_tokenIssued) return {};
+      m_tokenIssued = true;
+      m_token = NewToken();
+      return m_token;
+    }
+    if (m_token.empty() || request["t"].text != m_token) return {};
     const std::string method = Utf8ToSystem(request["m"].text);
     ui::NativeArgs args;
     for (const json::Value& a : request["a"].items) args.push_back(Utf8ToSystem(a.AsText()));
@@ -397,6 +407,11 @@ class GtkView final : public ui::WebView {
 
   static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, GtkView* self) {
     if (event == WEBKIT_LOAD_STARTED) self->m_failed = false;
+    if (event == WEBKIT_LOAD_COMMITTED) {
+      // A new document: the old page's token dies with it, the new page may ask for one.
+      self->m_token.clear();
+      self->m_tokenIssued = false;
+    }
     if (event != WEBKIT_LOAD_FINISHED || self->m_failed) return;
     self->m_hasDocument = true;
     if (self->m_options.events.documentComplete) self->m_options.events.documentComplete(self->GetUrl());
@@ -420,7 +435,8 @@ class GtkView final : public ui::WebView {
 
   ui::Window* m_parent;
   ui::WebViewOptions m_options;
-  std::string m_token;
+  std::string m_token;         // of the current document; empty before it asked
+  bool m_tokenIssued = false;  // the current document had its token
   WebKitWebView* m_view = nullptr;
   bool m_hasDocument = false;
   bool m_failed = false;

@@ -23,6 +23,7 @@ std::unique_ptr<ui::Window> PlainWindow() {
 constexpr const char* kProbe = R"(<!DOCTYPE html><html><head><meta charset="utf-8"></head><body>
 <script>
 function js_Kind() { return typeof window.external; }
+function js_Call() { return String(window.external.C_Any()); }
 function js_Frame() {
   try { return String(document.getElementById('f').contentWindow.probe()); }
   catch (e) { return 'frame-error'; }
@@ -72,6 +73,14 @@ TEST(Views, OnlyTrustedOriginsGetTheBridge) {
     EXPECT_EQ(frame, "null") << c.url;
   }
   EXPECT_EQ(called, 0);
+  // Back on a trusted page, the new document got a token of its own.
+  complete = false;
+  view->Navigate(cases[0].url);
+  ASSERT_TRUE(WaitFor([&] { return complete; }));
+  std::string answer;
+  ASSERT_TRUE(view->CallScript("js_Call", {}, &answer));
+  EXPECT_EQ(answer, "true");
+  EXPECT_EQ(called, 1);
   view.reset();
 }
 

@@ -78,7 +78,9 @@ TEST(Windows, AFramelessWindowGetsSizeTimersPaintAndClientMouse) {
   });
   self = window.get();
   window->SetTimer(2, std::chrono::milliseconds(10));
-  ASSERT_TRUE(WaitFor([&] { return ticks == 3 && painted > 0 && lastSize != 0; }));
+  ASSERT_TRUE(WaitFor([&] {
+    return ticks == 3 && painted > 0 && ui::PointFromParam(lastSize) == ui::Point{500, 400};
+  }));
   WaitFor([] { return false; }, 100ms);
   EXPECT_EQ(ticks, 3);  // killed
   EXPECT_EQ(ui::PointFromParam(lastSize), (ui::Point{500, 400}));
@@ -117,12 +119,13 @@ TEST(Windows, ModalDialogsRunANestedLoopUntilTheyEnd) {
   wo.rect = {200, 200, 500, 400};
   wo.title = "dialog";
   auto dialog = ui::CreateWindow(wo, [&](unsigned msg, std::uintptr_t w, std::intptr_t) {
-    if (msg == ui::kMsgTimer && w == 9) self->EndModal(5);
+    // Ends once the owner's timer has been seen firing inside the modal loop.
+    if (msg == ui::kMsgTimer && w == 9 && outerTicks > 3) self->EndModal(5);
     if (msg == ui::kMsgClose) self->EndModal(2);
     return std::intptr_t{0};
   });
   self = dialog.get();
-  dialog->SetTimer(9, std::chrono::milliseconds(80));
+  dialog->SetTimer(9, std::chrono::milliseconds(20));
   EXPECT_EQ(dialog->RunModal(), 5);
   EXPECT_FALSE(dialog->IsVisible());
   EXPECT_GT(outerTicks, 3);  // the owner's timers ran inside the modal loop
