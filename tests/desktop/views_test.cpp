@@ -175,4 +175,24 @@ TEST(Views, AScreenshotShowsTheRenderedPage) {
   EXPECT_EQ(shot->GetPixel(600, 350), 0xFFC81E28u);  // the page's background colour
 }
 
+TEST(Views, KeysSentToAViewReachThePage) {
+  testsupport::TempDir dir;
+  auto window = PlainWindow();
+  ui::WebViewOptions options;
+  options.rect = {0, 0, 640, 400};
+  bool complete = false;
+  options.events.documentComplete = [&](const std::string&) { complete = true; };
+  auto view = ui::CreateWebView(*window, options);
+  view->Navigate(WritePage(dir, "keys.html",
+                           "<html><body><script>var keys = [];"
+                           "document.addEventListener('keydown', function (e) { keys.push(e.key); });"
+                           "function js_Keys() { return keys.join(','); }</script></body></html>"));
+  ASSERT_TRUE(WaitFor([&] { return complete; }));
+  WaitFor([] { return false; }, 200ms);
+  view->SendKey(ui::kKeyReturn);
+  std::string keys;
+  ASSERT_TRUE(WaitFor([&] { return view->CallScript("js_Keys", {}, &keys) && !keys.empty(); }, 5s));
+  EXPECT_EQ(keys, "Enter");
+}
+
 }  // namespace
