@@ -59,7 +59,8 @@ inline constexpr unsigned kMsgNcHitTest = 0x0084;     // lParam: client point; a
 inline constexpr unsigned kMsgNcLButtonDown = 0x00A1; // wParam: hit code, lParam: client point
 inline constexpr unsigned kMsgNcLButtonUp = 0x00A2;   // wParam: hit code, lParam: client point
 inline constexpr unsigned kMsgNcLButtonDblClk = 0x00A3;
-inline constexpr unsigned kMsgKeyDown = 0x0100;       // wParam: virtual key (kKeyReturn...)
+inline constexpr unsigned kMsgKeyDown = 0x0100;       // wParam: virtual key; answer nonzero
+                                                      // to keep it from the focused view
 inline constexpr unsigned kMsgCommand = 0x0111;       // wParam: command id (menus, buttons)
 inline constexpr unsigned kMsgSysCommand = 0x0112;    // wParam: kSc... (the caller's own use)
 inline constexpr unsigned kMsgTimer = 0x0113;         // wParam: timer id

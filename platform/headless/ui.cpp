@@ -268,7 +268,7 @@ int RunMessageLoop() {
 void QuitMessageLoop(int code) {
   PostToUiThread([code] {
     Loop& loop = TheLoop();
-    // The innermost plain loop ends; a modal loop above it ends with its window.
+    // The innermost loop ends, a modal one included (as a quit message ends a modal loop).
     if (!loop.frames.empty()) {
       loop.frames.back()->quit = true;
       loop.frames.back()->code = code;

@@ -21,6 +21,7 @@ std::mutex g_threadLock;
 bool g_initialised = false;
 std::thread::id g_uiThread;
 std::vector<GMainLoop*> g_loops;  // user-interface thread only
+int g_quitCode = 0;
 std::vector<ui::Window*> g_toplevels;
 std::vector<ui::Window*> g_children;
 
@@ -485,14 +486,12 @@ int RunMessageLoop() {
   g_main_loop_run(loop);
   std::erase(g_loops, loop);
   g_main_loop_unref(loop);
-  return static_cast<int>(reinterpret_cast<std::intptr_t>(
-      g_object_get_data(G_OBJECT(gdk_display_get_default()), "muravel-quit-code")));
+  return g_quitCode;
 }
 
 void QuitMessageLoop(int code) {
   PostToUiThread([code] {
-    g_object_set_data(G_OBJECT(gdk_display_get_default()), "muravel-quit-code",
-                      reinterpret_cast<gpointer>(static_cast<std::intptr_t>(code)));
+    g_quitCode = code;
     if (!g_loops.empty()) g_main_loop_quit(g_loops.back());
   });
 }
