@@ -96,7 +96,8 @@ Sample Curl(const std::string& url, const std::string& sink) {
   const pid_t pid = fork();
   if (pid < 0) return s;
   if (pid == 0) {
-    execlp("curl", "curl", "-s", "-f", "-o", sink.c_str(), url.c_str(), static_cast<char*>(nullptr));
+    execlp("curl", "curl", "-s", "-f", "-o", sink.c_str(), url.c_str(),
+           static_cast<char*>(nullptr));
     _exit(127);
   }
   int status = 0;

@@ -12,14 +12,18 @@ size=$((512 * 1024 * 1024))
 work=$(mktemp -d /dev/shm/muravel-bench-XXXXXX)
 nginx_pid=""
 cleanup() {
-  if [[ -n "$nginx_pid" ]]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
+  if [[ -n "$nginx_pid" ]]; then
+    kill "$nginx_pid" 2>/dev/null || true
+    wait "$nginx_pid" 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 mkdir -p "$work/www"
 head -c "$size" /dev/urandom > "$work/www/big.bin"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])')
 cat > "$work/nginx.conf" <<CONF
 daemon off;
 master_process off;
