@@ -43,7 +43,8 @@ http {
   server { listen 127.0.0.1:$port; root $work/www; }
 }
 CONF
-nginx -p "$work" -c "$work/nginx.conf" -e "$work/error.log" &
+nginx=$(command -v nginx || echo /usr/sbin/nginx)
+"$nginx" -p "$work" -c "$work/nginx.conf" -e "$work/error.log" &
 nginx_pid=$!
 for _ in $(seq 100); do
   if curl -s -o /dev/null "http://127.0.0.1:$port/"; then break; fi
