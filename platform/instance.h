@@ -2,7 +2,7 @@
 // instance's main window hears later starts (the window mark), so that a second start can ask
 // it to raise itself and hand it a text (copy data). The lock is a flock on
 // "<folder>/<name>.lock", the channel a UNIX socket "<folder>/<name>.sock", where the folder is
-// $XDG_RUNTIME_DIR (or the temporary folder when that is unset).
+// $XDG_RUNTIME_DIR (when that is unset: "/tmp/<name>-<uid>.lock" and ".sock").
 #pragma once
 
 #include "platform/ui.h"

@@ -57,7 +57,8 @@ inline constexpr unsigned kMsgClose = 0x0010;         // the system close comman
 inline constexpr unsigned kMsgCopyData = 0x004A;      // lParam: const CopyData*
 inline constexpr unsigned kMsgNcHitTest = 0x0084;     // lParam: client point; answer a kHit code
 inline constexpr unsigned kMsgNcLButtonDown = 0x00A1; // wParam: hit code, lParam: client point
-inline constexpr unsigned kMsgNcLButtonUp = 0x00A2;   // wParam: hit code, lParam: client point
+inline constexpr unsigned kMsgNcLButtonUp = 0x00A2;   // (not delivered: the release after a
+                                                      // resize-zone press is kMsgLButtonUp)
 inline constexpr unsigned kMsgNcLButtonDblClk = 0x00A3;
 inline constexpr unsigned kMsgKeyDown = 0x0100;       // wParam: virtual key; answer nonzero
                                                       // to keep it from the focused view

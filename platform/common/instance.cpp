@@ -23,15 +23,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string Folder(const InstanceTunables& tunables) {
-  if (!tunables.folder.empty()) return tunables.folder;
+std::string PathOf(std::string_view name, const InstanceTunables& tunables, const char* ending) {
+  if (!tunables.folder.empty()) return tunables.folder + "/" + std::string(name) + ending;
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime) return runtime;
-  return "/tmp";
+  if (runtime && *runtime) return std::string(runtime) + "/" + std::string(name) + ending;
+  // The shared temporary folder is everybody's: the names there carry the user.
+  return "/tmp/" + std::string(name) + "-" + std::to_string(::getuid()) + ending;
 }
 
-std::string PathOf(std::string_view name, const InstanceTunables& tunables, const char* ending) {
-  return Folder(tunables) + "/" + std::string(name) + ending;
+// Removes a socket file left behind; anything that is not a socket stays.
+void RemoveStaleSocket(const std::string& path) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) ::unlink(path.c_str());
 }
 
 class FlockLock final : public InstanceLock {
@@ -252,7 +255,7 @@ class SocketListener final : public InstanceListener {
 
 LockResult AcquireInstanceLock(std::string_view name, const InstanceTunables& tunables) {
   const std::string path = PathOf(name, tunables, ".lock");
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return {};
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const bool held = errno == EWOULDBLOCK;
@@ -271,7 +274,7 @@ std::unique_ptr<InstanceListener> ListenAsInstanceWindow(ui::Window& window,
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return nullptr;
   // A socket file left by an instance that ended without removing it answers nobody.
-  ::unlink(path.c_str());
+  RemoveStaleSocket(path);
   const mode_t old = ::umask(0077);
   const int bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   ::umask(old);

@@ -14,6 +14,7 @@
 #include "platform/webview.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -139,7 +140,15 @@ void StartAutomation() {
   std::strcpy(address.sun_path, path);
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return;
-  ::unlink(path);
+  // A socket left by an earlier run is replaced; any other file at the path is kept.
+  struct stat info;
+  if (::lstat(path, &info) == 0) {
+    if (!S_ISSOCK(info.st_mode)) {
+      ::close(fd);
+      return;
+    }
+    ::unlink(path);
+  }
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(fd, 4) != 0) {
     ::close(fd);

@@ -52,6 +52,23 @@ TEST(Instance, ALockWithoutAListeningWindowLetsTheSecondStartGoOn) {
   EXPECT_FALSE(instance::SendCopyDataToRunningInstance("muravel3.0", 0, "-p /x", In(dir)));
 }
 
+TEST(Instance, AFileThatIsNoSocketIsNeverRemovedForTheChannel) {
+  testsupport::TempDir dir;
+  headless::UiThread loop;
+  testsupport::WriteFileOrDie(dir / "m.sock", "precious");
+  std::unique_ptr<ui::Window> window;
+  std::unique_ptr<instance::InstanceListener> listener;
+  ui::InvokeOnUiThread([&] {
+    window = ui::CreateWindow({}, [](unsigned, std::uintptr_t, std::intptr_t) {
+      return std::intptr_t{0};
+    });
+    listener = instance::ListenAsInstanceWindow(*window, "m", In(dir));
+  });
+  EXPECT_FALSE(listener);
+  EXPECT_EQ(testsupport::ReadFileOrDie(dir / "m.sock"), "precious");
+  ui::InvokeOnUiThread([&] { window.reset(); });
+}
+
 TEST(Instance, ASecondStartRaisesTheWindowAndHandsOverItsText) {
   testsupport::TempDir dir;
   headless::UiThread loop;
