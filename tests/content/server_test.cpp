@@ -153,6 +153,17 @@ TEST(ServerTest, OnlyTheFirstRequestOfAConnectionIsRead) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
+TEST(ServerTest, StartServerRunsTheSelfTestThroughTheHttpClient) {
+  CMyMemFile store;
+  ServerSettings s;
+  s.port = 0;
+  ASSERT_TRUE(store.StartServer(s));
+  EXPECT_TRUE(store.SelfTestPassed());
+  EXPECT_TRUE(store.StartServer(s));  // once: a second call only answers the state
+  store.StopServer();
+  EXPECT_FALSE(store.IsServerRunning());
+}
+
 TEST(ServerTest, PortAlreadyInUse) {
   int error = 0;
   const auto holder = platform::listen::ListenLoopback(0, 5, &error);
