@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 namespace lsn = platform::listen;
 namespace fs = platform::fs;
@@ -274,6 +275,10 @@ CServerContext CServerContext::Make(const ServerSettings& settings, CMyMemFile* 
   while (normalised.size() > 1 && normalised.back() == c.separator) normalised.pop_back();
   c.documentRoot = normalised;
   c.htmContentType = platform::shell::GetContentType(".htm");
+  if (c.rootKind == RootKind::Disk) {
+    std::error_code ec;
+    c.resolvedRoot = std::filesystem::weakly_canonical(fs::ToNative(c.documentRoot), ec).string();
+  }
   return c;
 }
 
@@ -609,6 +614,10 @@ bool CRequestSocket::FindTarget() {
     return true;
   }
   while (path.size() > 1 && path.back() == sep) path.pop_back();
+  if (disk && !ResolvesInsideRoot(path)) {
+    AddError("400 Bad Request");
+    return true;
+  }
   r.fullPath = path;
   r.found = true;
   r.isFolder = kind == fs::Kind::Folder;
@@ -622,6 +631,17 @@ bool CRequestSocket::FindTarget() {
     return true;
   }
   return false;
+}
+
+bool CRequestSocket::ResolvesInsideRoot(const std::string& path) const {
+  // A link below the root may point anywhere; what it resolves to must still be inside.
+  const std::string& root = m_context.resolvedRoot;
+  if (root.empty()) return false;
+  std::error_code ec;
+  const std::string real = std::filesystem::canonical(fs::ToNative(path), ec).string();
+  if (ec) return false;
+  return real == root || (real.size() > root.size() && real.compare(0, root.size(), root) == 0 &&
+                          (real[root.size()] == '/' || root == "/"));
 }
 
 bool CRequestSocket::CheckDefault(std::string_view names, bool isApplication) {

@@ -57,6 +57,7 @@ struct CServerContext {
   ServerSettings settings;
   CMyMemFile* store = nullptr;
   std::string htmContentType;  // the type registered for ".htm"
+  std::string resolvedRoot;    // a disk root with its links resolved (native bytes)
   // Builds the context for `settings` (server name, normalised root).
   static CServerContext Make(const ServerSettings& settings, CMyMemFile* store);
 };
@@ -145,6 +146,7 @@ class CRequestSocket {
   void AddToBody(const char* data, std::size_t count, std::size_t index);
   void ApplyGeneralRules();
   bool FindTarget();
+  bool ResolvesInsideRoot(const std::string& path) const;
   bool CheckDefault(std::string_view names, bool isApplication);
   std::string PathToUrl(std::string_view path) const;
   bool IsServerApplication();

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <regex>
@@ -352,6 +353,13 @@ TEST_F(DiskRulesTest, ErrorsAndTheRootBoundary) {
     EXPECT_EQ(StatusLine(reply), c.status) << c.request;
     EXPECT_EQ(Body(reply), "") << c.request;
   }
+  // A link below the root that points outside it is not followed.
+  ASSERT_EQ(::symlink((dir / "outside.txt").c_str(), (root + "/link.txt").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.path().c_str(), (root + "/up").c_str()), 0);
+  EXPECT_EQ(StatusLine(GetUrl("/link.txt")), "HTTP/1.0 400 Bad Request");
+  EXPECT_EQ(StatusLine(GetUrl("/up/outside.txt")), "HTTP/1.0 400 Bad Request");
+  ASSERT_EQ(::symlink((root + "/a.txt").c_str(), (root + "/inner-link.txt").c_str()), 0);
+  EXPECT_EQ(Body(GetUrl("/inner-link.txt")), "text of a");
   // Dot segments that stay inside are fine.
   EXPECT_EQ(Body(GetUrl("/plain/../a.txt")), "text of a");
 }
