@@ -368,8 +368,10 @@ SocketStep CRequestSocket::OnSend() {
     m_outputCount = 0;
     if (!m_file) break;
     std::size_t got = 0;
-    if (ReadFileChunk(m_file, m_buffer.get(), m_capacity, &got)) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(m_capacity, m_fileLeft));
+    if (want && ReadFileChunk(m_file, m_buffer.get(), want, &got)) {
       m_outputCount = got;
+      m_fileLeft -= got;
     } else {
       CloseFile();
     }
@@ -729,7 +731,8 @@ bool CRequestSocket::AddHeading() {
   }
   StartResponse("200 OK");
   AddContentType();
-  AddHeader("Content-length", static_cast<long long>(fs::FileSize(r.fullPath).value_or(0)));
+  m_fileLeft = fs::FileSize(r.fullPath).value_or(0);
+  AddHeader("Content-length", static_cast<long long>(m_fileLeft));
   if (modified) AddHeader("Last-Modified", FormatHttpDate(*modified));
   AddText("\r\n");
   return true;
@@ -742,12 +745,16 @@ void CRequestSocket::AddFirstContent() {
   }
   if (!m_file) return;
   std::size_t got = 0;
-  if (m_outputCount < m_capacity &&
-      ReadFileChunk(m_file, m_buffer.get() + m_outputCount, m_capacity - m_outputCount, &got)) {
+  const auto want = static_cast<std::size_t>(
+      std::min<std::uint64_t>(m_capacity - std::min(m_capacity, m_outputCount), m_fileLeft));
+  if (want && ReadFileChunk(m_file, m_buffer.get() + m_outputCount, want, &got)) {
     m_outputCount += got;
-  } else {
-    CloseFile();
+    m_fileLeft -= got;
   }
+  // The whole file is read (its length as announced): nothing is left for OnSend.
+  // The file read to its announced length, or failing: nothing is left for OnSend. With no room
+  // left in the buffer the first chunk simply follows from OnSend.
+  if (m_fileLeft == 0 || (want && !got)) CloseFile();
 }
 
 void CRequestSocket::AddContentType() {

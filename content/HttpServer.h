@@ -165,6 +165,7 @@ class CRequestSocket {
   std::string m_currentLine;
   RequestState m_state = RequestState::Request;
   std::FILE* m_file = nullptr;
+  std::uint64_t m_fileLeft = 0;  // bytes of the open file not yet read
   std::size_t m_headerBytes = 0;
   std::string m_peerHost;
   int m_peerPort = 0;

@@ -331,6 +331,20 @@ TEST_F(DiskRulesTest, FilesPathsBelowThemAndConditionalRequests) {
   EXPECT_EQ(Body(reply), "");
 }
 
+TEST_F(DiskRulesTest, LargeFilesArriveWholeInChunks) {
+  std::string big(2 * 1024 * 1024 + 4097, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 1024);
+  testsupport::WriteFileOrDie(root + "/big.bin", big);
+  const std::string reply = GetUrl("/big.bin");
+  EXPECT_EQ(Header(reply, "Content-length"), std::to_string(big.size()));
+  EXPECT_TRUE(Body(reply) == big);
+  testsupport::WriteFileOrDie(root + "/empty.txt", "");
+  const std::string empty = GetUrl("/empty.txt");
+  EXPECT_EQ(StatusLine(empty), "HTTP/1.0 200 OK");
+  EXPECT_EQ(Header(empty, "Content-length"), "0");
+  EXPECT_EQ(Body(empty), "");
+}
+
 TEST_F(DiskRulesTest, ErrorsAndTheRootBoundary) {
   struct Case {
     std::string request;
