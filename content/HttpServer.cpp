@@ -6,6 +6,7 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
 #include <filesystem>
 
