@@ -8,6 +8,9 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -197,6 +200,38 @@ TEST(ServerTest, RequestsWithoutAnEndAreClosed) {
   EXPECT_EQ(Exchange(server.port, {"POST / HTTP/1.0\r\nContent-Length: 99999999\r\n\r\n"}), "");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
   // The server still answers.
+  EXPECT_EQ(Body(Get(server.port, "GET /test_http/ HTTP/1.0\r\n\r\n")), "<HTTP_OK>");
+}
+
+TEST(ServerTest, AClientThatStopsReadingIsClosedWhenIdle) {
+  ServerSettings s;
+  s.idleTimeout = std::chrono::milliseconds(300);
+  RunningServer server(s);
+  ASSERT_TRUE(server.ok());
+  server.store.AddOwnedFile(IssueFolder("mag", "1") + u"big", std::string(32 << 20, 'b'));
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  const int small = 4096;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(server.port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const std::string request = "GET /mag/1/big HTTP/1.0\r\n\r\n";
+  ASSERT_EQ(::send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // not reading meanwhile
+  // Now the end (or a reset) comes long before 32 MiB have been read.
+  std::size_t got = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0 || std::chrono::steady_clock::now() > end) break;
+    got += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  EXPECT_LT(got, std::size_t(32) << 20);
   EXPECT_EQ(Body(Get(server.port, "GET /test_http/ HTTP/1.0\r\n\r\n")), "<HTTP_OK>");
 }
 
