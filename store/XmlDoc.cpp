@@ -32,6 +32,8 @@ const LeadTable& CurrentLeadTable() {
                      : c == '/'    ? kTagSlash
                                    : kTagPlain;
     }
+    table.range81 = true;
+    for (int b = 0; b < 256; ++b) table.range81 = table.range81 && table.lead[b] == (b >= 0x81 && b <= 0xFE);
     cachedCodePage = codePage;
   }
   return table;
