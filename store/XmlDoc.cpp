@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "platform/text.h"
 #include "store/XmlEncoding.h"
@@ -467,8 +468,30 @@ CXmlDoc::CXmlDoc() : m_table(std::make_unique<Table>()) { ResetTable(0, false); 
 CXmlDoc::CXmlDoc(std::string_view text) : CXmlDoc() { SetDocText(text); }
 
 CXmlDoc::~CXmlDoc() = default;
-CXmlDoc::CXmlDoc(CXmlDoc&&) noexcept = default;
-CXmlDoc& CXmlDoc::operator=(CXmlDoc&&) noexcept = default;
+// A moved-from document is left empty and usable.
+CXmlDoc::CXmlDoc(CXmlDoc&& other) noexcept : CXmlDoc() { *this = std::move(other); }
+
+CXmlDoc& CXmlDoc::operator=(CXmlDoc&& other) noexcept {
+  if (this == &other) return *this;
+  m_text = std::move(other.m_text);
+  m_result = std::move(other.m_result);
+  m_parentPos = other.m_parentPos;
+  m_current = other.m_current;
+  m_child = other.m_child;
+  m_nextFree = other.m_nextFree;
+  m_deletedHead = other.m_deletedHead;
+  m_nodeType = other.m_nodeType;
+  m_nodeOffset = other.m_nodeOffset;
+  m_nodeLength = other.m_nodeLength;
+  m_docFlags = other.m_docFlags;
+  m_limits = other.m_limits;
+  std::swap(m_table, other.m_table);
+  other.m_text.clear();
+  other.m_result.clear();
+  other.m_docFlags = 0;
+  other.ResetTable(0, false);
+  return *this;
+}
 
 XmlElement& CXmlDoc::Rec(int index) { return m_table->At(static_cast<std::uint32_t>(index)); }
 const XmlElement& CXmlDoc::Rec(int index) const {

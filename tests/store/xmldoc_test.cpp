@@ -477,6 +477,20 @@ TEST(XmlDocText, AbsentAndReplacedTexts) {
   EXPECT_EQ(doc.GetCurrentIndex(), 0);
 }
 
+TEST(XmlDocText, MovedDocumentsStayUsable) {
+  CXmlDoc a("<r><x/></r>");
+  ASSERT_TRUE(a.FindElement("r"));
+  CXmlDoc b(std::move(a));
+  EXPECT_EQ(b.GetTagName(), "r");
+  EXPECT_TRUE(b.IntoElement());
+  EXPECT_TRUE(b.FindElement("x"));
+  EXPECT_EQ(a.GetDocText(), "");  // NOLINT(bugprone-use-after-move): left empty on purpose
+  EXPECT_FALSE(a.FindElement());
+  EXPECT_TRUE(a.SetDocText("<y/>"));
+  b = std::move(a);
+  EXPECT_TRUE(b.FindElement("y"));
+}
+
 TEST(XmlDocParse, LargeDocumentsGrowTheTable) {
   std::string text = "<r>";
   for (int i = 0; i < 150000; ++i) text += "<i n=\"" + std::to_string(i) + "\"/>";
