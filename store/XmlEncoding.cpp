@@ -337,9 +337,21 @@ bool CXmlEncoding::LoadFile(std::string_view path, std::string& text, std::strin
     AddFileError(log, errno);
     return false;
   }
+  // A folder opens for reading here but has no bytes (and a nonsense length); a file beyond the
+  // engine's 32-bit offsets cannot be held.
+  if (platform::fs::IsFolder(path)) {
+    std::fclose(file);
+    AddFileError(log, EISDIR);
+    return false;
+  }
   std::string data;
   if (std::fseek(file, 0, SEEK_END) == 0) {
     const long length = std::ftell(file);
+    if (length > 0x7FFFFFF0L) {
+      std::fclose(file);
+      AddFileError(log, EFBIG);
+      return false;
+    }
     if (length > 0) data.reserve(static_cast<std::size_t>(length));
     std::rewind(file);
   }

@@ -160,6 +160,29 @@ TEST(XmlDocParse, GbkTrailBytesAreNeverMarkup) {
   EXPECT_FALSE(latin.IsWellFormed());
 }
 
+TEST(XmlDocParse, LongRunsOfChineseBeforeMarkup) {
+  // The trail-byte test looks back over the run of lead bytes before a markup character; runs
+  // of every length around the 16-byte steps, with an odd lead byte that swallows the markup.
+  for (int chars = 0; chars < 40; ++chars) {
+    std::string run;
+    for (int i = 0; i < chars; ++i) run += (i % 3 == 0) ? "\xD6\xD0" : "\xFE\xA1";
+    const std::string data = "x" + run;
+    CXmlDoc plain("<a><![CDATA[" + data + "]]></a>");
+    ASSERT_TRUE(plain.IsWellFormed()) << chars;
+    ASSERT_TRUE(plain.FindElement("a"));
+    EXPECT_EQ(plain.GetElementData(), data) << chars;
+    CXmlDoc text("<a>" + data + "</a>");
+    ASSERT_TRUE(text.FindElement("a"));
+    EXPECT_EQ(text.GetElementData(), data) << chars;
+    // One more lead byte: the ']' (a GBK trail byte) and the '<' belong to characters.
+    CXmlDoc odd("<a><![CDATA[" + data + "\x81]]]></a>");
+    ASSERT_TRUE(odd.FindElement("a")) << chars;
+    EXPECT_EQ(odd.GetElementData(), data + "\x81]") << chars;
+    CXmlDoc swallowed("<a>" + data + "\x81</a>");
+    EXPECT_FALSE(swallowed.IsWellFormed()) << chars;
+  }
+}
+
 TEST(XmlDocNavigation, CursorOperations) {
   CXmlDoc doc("<r><x i='1'/><y/><x i='2'><z/></x></r>");
   EXPECT_FALSE(doc.IntoElement()) << "no current element";
@@ -452,6 +475,20 @@ TEST(XmlDocText, AbsentAndReplacedTexts) {
   EXPECT_TRUE(doc.SetDocText("<d/>"));
   EXPECT_EQ(doc.GetParentIndex(), 0);
   EXPECT_EQ(doc.GetCurrentIndex(), 0);
+}
+
+TEST(XmlDocText, MovedDocumentsStayUsable) {
+  CXmlDoc a("<r><x/></r>");
+  ASSERT_TRUE(a.FindElement("r"));
+  CXmlDoc b(std::move(a));
+  EXPECT_EQ(b.GetTagName(), "r");
+  EXPECT_TRUE(b.IntoElement());
+  EXPECT_TRUE(b.FindElement("x"));
+  EXPECT_EQ(a.GetDocText(), "");  // NOLINT(bugprone-use-after-move): left empty on purpose
+  EXPECT_FALSE(a.FindElement());
+  EXPECT_TRUE(a.SetDocText("<y/>"));
+  b = std::move(a);
+  EXPECT_TRUE(b.FindElement("y"));
 }
 
 TEST(XmlDocParse, LargeDocumentsGrowTheTable) {

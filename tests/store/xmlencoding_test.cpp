@@ -227,6 +227,8 @@ TEST(XmlEncodingFiles, LoadResultAndLogOfTheParse) {
   EXPECT_EQ(doc.GetDocText(), "");
   EXPECT_FALSE(doc.FindElement());
   EXPECT_EQ(doc.GetResultText(), "<file_error msg=\"No such file or directory\" n=\"2\"/>");
+  EXPECT_FALSE(doc.LoadFile(dir.path())) << "a folder opens but cannot be read";
+  EXPECT_NE(doc.GetResultText().find("<file_error"), std::string::npos);
 }
 
 TEST(XmlEncodingFiles, RoundTripsKeepTheFileForm) {
