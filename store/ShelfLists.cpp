@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_set>
 
 #include "app/base/AppPaths.h"
 #include "app/base/FileUtil.h"
@@ -313,23 +314,34 @@ MagInfoPtr CShelfLists::ParseBooklistXml(std::string_view text, MagList& list, I
   doc.SetDocText(text);
   doc.RewindLevel();
   if (!doc.FindElement("api")) return nullptr;
-  doc.IntoElement();
+  std::unordered_set<std::string> listed;
+  for (const MagInfoPtr& r : list) listed.insert(r->pid);
   MagInfoPtr last;
-  while (doc.FindElement("booklist")) {
-    const std::string markup = doc.GetInnerMarkup();
-    if (markup.empty()) continue;
-    MagInfoPtr record = ParseRecord(markup);
-    if (record->pid.empty() || Holds(list, record->pid)) continue;
-    if (record->down == kDownComplete && !CFileUtil::FileExists(record->savepath)) continue;
-    // Unfinished downloads wait to be started again by the download manager.
-    if (record->down != kDownComplete) record->down = kDownWaiting;
-    if (where == InsertAt::Front) {
-      list.insert(list.begin(), record);
-    } else {
-      list.push_back(record);
+  const auto takeRecords = [&] {
+    while (doc.FindElement("booklist")) {
+      const std::string markup = doc.GetInnerMarkup();
+      if (markup.empty()) continue;
+      MagInfoPtr record = ParseRecord(markup);
+      if (record->pid.empty() || listed.count(record->pid) != 0) continue;
+      if (record->down == kDownComplete && !CFileUtil::FileExists(record->savepath)) continue;
+      // Unfinished downloads wait to be started again by the download manager.
+      if (record->down != kDownComplete) record->down = kDownWaiting;
+      listed.insert(record->pid);
+      if (where == InsertAt::Front) {
+        list.insert(list.begin(), record);
+      } else {
+        list.push_back(record);
+      }
+      last = std::move(record);
     }
-    last = std::move(record);
-  }
+  };
+  doc.IntoElement();
+  takeRecords();
+  // A file cut short (a full disk, a crash of an earlier version mid-save) leaves `api` unended,
+  // and its whole records then stand after it at the top level: they are kept as well, rather
+  // than losing the shelf and writing it back empty.
+  doc.OutOfElement();
+  takeRecords();
   return last;
 }
 

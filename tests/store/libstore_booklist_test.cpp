@@ -251,4 +251,18 @@ TEST(BooklistFormatTest, TextsWithoutRecords) {
   }
 }
 
+// A file cut short anywhere keeps the records that were written whole before the cut.
+TEST(BooklistFormatTest, AFileCutShortKeepsItsWholeRecords) {
+  const std::string whole = Golden("booklist_two.xml");
+  const std::size_t firstEnd = whole.find("</booklist>") + 11;
+  const std::size_t secondEnd = whole.find("</booklist>", firstEnd) + 11;
+  for (std::size_t cut = firstEnd; cut < whole.size(); ++cut) {
+    MagList list;
+    CShelfLists::ParseBooklistXml(whole.substr(0, cut), list, InsertAt::Back);
+    ASSERT_EQ(list.size(), cut >= secondEnd ? 2u : 1u) << "cut at " << cut;
+    EXPECT_EQ(list[0]->pid, "55435");
+    EXPECT_EQ(list[0]->savepath, "/home/u/QuorvexDownLoad/x[55435].exe.temp") << cut;
+  }
+}
+
 }  // namespace
