@@ -9,6 +9,7 @@
 #include "app/base/AppPaths.h"
 #include "app/base/FileUtil.h"
 #include "platform/fs.h"
+#include "platform/text.h"
 #include "store/XmlDoc.h"
 
 namespace {
@@ -52,11 +53,27 @@ const FieldDef kFields[] = {
     {"savepath", Form::CData, &CMagInfo::savepath, nullptr},
 };
 
+// A lead byte of a two-byte character that no trail byte follows (a character cut in two) would
+// make the reader take the markup after it for the character's second byte, and the file would
+// be unreadable from there on: such a byte is written as "?", the code page's default character.
+std::string WholeCharacters(const std::string& value) {
+  std::string out = value;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (!platform::IsLeadByte(static_cast<unsigned char>(out[i]))) continue;
+    if (i + 1 < out.size() && static_cast<unsigned char>(out[i + 1]) >= 0x40) {
+      ++i;  // a whole character
+    } else {
+      out[i] = '?';
+    }
+  }
+  return out;
+}
+
 // A plain value keeps its bytes except "<" and "&", which would otherwise end the element or
 // start a reference; the reader decodes both back. Trail bytes of two-byte characters are never
 // either of them, so a byte-wise pass is safe.
 void AppendPlain(std::string& out, const std::string& value) {
-  for (const char c : value) {
+  for (const char c : WholeCharacters(value)) {
     if (c == '<') {
       out += "&lt;";
     } else if (c == '&') {
@@ -69,7 +86,8 @@ void AppendPlain(std::string& out, const std::string& value) {
 
 // A CDATA section cannot hold "]]>": such a value is split into two sections between "]]" and
 // ">", which the reader joins again.
-void AppendCData(std::string& out, const std::string& value) {
+void AppendCData(std::string& out, const std::string& raw) {
+  const std::string value = WholeCharacters(raw);
   out += "<![CDATA[";
   std::size_t from = 0;
   for (std::size_t at = value.find("]]>"); at != std::string::npos;

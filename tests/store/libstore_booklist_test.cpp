@@ -165,6 +165,33 @@ TEST(BooklistFormatTest, EveryValueReadsBackAsWritten) {
   }
 }
 
+// A value holding half a two-byte character is written with "?" for it, and the records after
+// it stay readable.
+TEST(BooklistFormatTest, ACharacterCutInTwoDoesNotSpoilTheFile) {
+  const struct {
+    std::string value, readBack;
+  } cases[] = {
+      {"ab\x81", "ab?"},
+      {"\x81<x", "?<x"},
+      {"\x81&amp;", "?&amp;"},
+      {"\x81]]>", "\x81]]>"},  // "]" is a trail byte: a whole character
+      {"\xD4\xD3\x81", "\xD4\xD3?"},
+      {"\xD4\xD3", "\xD4\xD3"},
+  };
+  for (const auto& c : cases) {
+    auto cut = MakeRecord("1");
+    cut->feature = c.value;
+    cut->name = c.value;
+    MagList list;
+    CShelfLists::ParseBooklistXml(CShelfLists::WriteBooklistXml({cut, MakeRecord("2")}), list,
+                                  InsertAt::Back);
+    ASSERT_EQ(list.size(), 2u) << c.value;
+    EXPECT_EQ(list[0]->feature, c.readBack);
+    EXPECT_EQ(list[0]->name, c.readBack);
+    EXPECT_EQ(list[1]->name, "Issue 2");
+  }
+}
+
 TEST(BooklistFormatTest, NumbersAreLeadingDecimals) {
   const struct {
     std::string text;
