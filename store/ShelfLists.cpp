@@ -139,8 +139,9 @@ void RemovePid(MagList& list, std::string_view pid) {
 }  // namespace
 
 CShelfLists& CShelfLists::Instance() {
-  static CShelfLists lists;
-  return lists;
+  // Never destroyed: download workers may still use it while the process ends.
+  static CShelfLists* const lists = new CShelfLists();
+  return *lists;
 }
 
 CShelfLists::CShelfLists(ShelfListsTunables tunables) : m_tunables(tunables) {}
