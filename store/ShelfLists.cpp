@@ -56,24 +56,30 @@ const FieldDef kFields[] = {
 // A lead byte of a two-byte character that no trail byte follows (a character cut in two) would
 // make the reader take the markup after it for the character's second byte, and the file would
 // be unreadable from there on: such a byte is written as "?", the code page's default character.
-std::string WholeCharacters(const std::string& value) {
-  std::string out = value;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    if (!platform::IsLeadByte(static_cast<unsigned char>(out[i]))) continue;
-    if (i + 1 < out.size() && static_cast<unsigned char>(out[i + 1]) >= 0x40) {
+// The value itself, or its copy in `fixed` with those bytes replaced.
+const std::string& WholeCharacters(const std::string& value, std::string& fixed) {
+  const std::string* out = &value;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (!platform::IsLeadByte(static_cast<unsigned char>(value[i]))) continue;
+    if (i + 1 < value.size() && static_cast<unsigned char>(value[i + 1]) >= 0x40) {
       ++i;  // a whole character
-    } else {
-      out[i] = '?';
+      continue;
     }
+    if (out == &value) {
+      fixed = value;
+      out = &fixed;
+    }
+    fixed[i] = '?';
   }
-  return out;
+  return *out;
 }
 
 // A plain value keeps its bytes except "<" and "&", which would otherwise end the element or
 // start a reference; the reader decodes both back. Trail bytes of two-byte characters are never
 // either of them, so a byte-wise pass is safe.
 void AppendPlain(std::string& out, const std::string& value) {
-  for (const char c : WholeCharacters(value)) {
+  std::string fixed;
+  for (const char c : WholeCharacters(value, fixed)) {
     if (c == '<') {
       out += "&lt;";
     } else if (c == '&') {
@@ -87,7 +93,8 @@ void AppendPlain(std::string& out, const std::string& value) {
 // A CDATA section cannot hold "]]>": such a value is split into two sections between "]]" and
 // ">", which the reader joins again.
 void AppendCData(std::string& out, const std::string& raw) {
-  const std::string value = WholeCharacters(raw);
+  std::string fixed;
+  const std::string& value = WholeCharacters(raw, fixed);
   out += "<![CDATA[";
   std::size_t from = 0;
   for (std::size_t at = value.find("]]>"); at != std::string::npos;
@@ -366,6 +373,7 @@ MagInfoPtr CShelfLists::ParseBooklistXml(std::string_view text, MagList& list, I
 
 std::string CShelfLists::WriteBooklistXml(const MagList& list) {
   std::string out = kHeader;
+  out.reserve(list.size() * 640);
   for (const MagInfoPtr& r : list) {
     if (!r) continue;
     out += "<booklist>";
