@@ -5,7 +5,6 @@ Each account has a balance in cents, the issues it bought and its three editable
 rename, after every change, so that a crash never leaves half a file behind.
 """
 
-import base64
 import copy
 import hashlib
 import json
@@ -40,24 +39,6 @@ _EMAIL_RE = re.compile(r"^[\w.+-]+@[A-Za-z0-9-]+(\.[A-Za-z]+){1,3}$")
 def password_token(password):
     """What the login reply hands out as the password: the program sends it back as pass=/pwd=."""
     return hashlib.md5(password.encode("utf-8")).hexdigest()
-
-
-def decode_name(encoded):
-    """The client sends user names in its own Base64 variant ("(" ")" for "+" "/", "-" padding)
-    over GBK bytes; answers "" when the text is not such an encoding."""
-    if not encoded:
-        return ""
-    text = encoded.translate(str.maketrans("()-", "+/="))
-    try:
-        raw = base64.b64decode(text, validate=True)
-    except ValueError:
-        return ""
-    for codec in ("gbk", "utf-8"):
-        try:
-            return raw.decode(codec)
-        except UnicodeDecodeError:
-            pass
-    return ""
 
 
 class Accounts:

@@ -4,7 +4,7 @@ Everything here is fixed data, so that tests and first runs see the same store e
 Texts are Python strings; the server encodes every reply as UTF-8.
 """
 
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 
 # Changing anything that ends up inside an issue file (titles, pages, prices, reader kinds)
 # must change this stamp, so that cached issue files and pictures are made again.
