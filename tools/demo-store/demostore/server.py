@@ -132,6 +132,8 @@ class StoreServer(ThreadingHTTPServer):
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "DemoStore/1.0"
+    # Errors for requests without a version still get a status line and headers.
+    default_request_version = "HTTP/1.0"
 
     # -- plumbing ------------------------------------------------------------------------------
 
