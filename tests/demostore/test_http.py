@@ -63,6 +63,14 @@ class HttpTest(unittest.TestCase):
         self.assertEqual(int(header(head, "Content-Length")), len(self.cover))
         self.assertEqual(body, b"")
 
+    def test_replies_may_be_read_by_pages_of_another_origin(self):
+        head, _ = get(self.port, "/ebooks/nivora/index.php/userLogin/login", method="OPTIONS",
+                      headers="Origin: null\r\nAccess-Control-Request-Method: POST\r\n")
+        self.assertEqual(status(head), 204)
+        self.assertIn("POST", header(head, "Access-Control-Allow-Methods"))
+        head, _ = get(self.port, "/ebook/system/index.php/index/getUserBuy/?class=mag&uid=1")
+        self.assertEqual(header(head, "Access-Control-Allow-Origin"), "*")
+
     def test_keep_alive_serves_two_requests_on_one_connection(self):
         one = f"GET /ebooks/update.xml HTTP/1.1\r\nHost: x\r\n\r\n".encode()
         last = f"GET {COVER} HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n".encode()

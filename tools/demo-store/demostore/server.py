@@ -181,6 +181,9 @@ class Handler(BaseHTTPRequestHandler):
     def _send_head(self, status, ctype, length, extra, m):
         self.send_response(status)
         self.send_header("Content-Type", ctype)
+        # The program's own pages come from its data folder, not from this origin, and read
+        # the account and list replies from their scripts.
+        self.send_header("Access-Control-Allow-Origin", "*")
         for k, v in extra:
             self.send_header(k, v)
         if m.chunked:
@@ -303,6 +306,12 @@ class Handler(BaseHTTPRequestHandler):
     def do_POST(self):
         self.do_GET()
 
+    def do_OPTIONS(self):
+        self._parse()
+        self.reply("", status=204, extra=[("Access-Control-Allow-Methods", "GET, POST, HEAD"),
+                                          ("Access-Control-Allow-Headers", "Content-Type"),
+                                          ("Access-Control-Max-Age", "600")])
+
     def dispatch(self):
         r = self.route
         routes = (
@@ -414,13 +423,13 @@ class Handler(BaseHTTPRequestHandler):
         record = self.server.accounts.login(form.get("name", ""), form.get("pwd", ""), kind)
         if record is None:
             return self.reply("0")
-        self.reply(json.dumps([record], ensure_ascii=False), "text/javascript; charset=utf-8")
+        self.reply(json.dumps([record], ensure_ascii=False), "text/plain; charset=utf-8")
 
     def register(self, _section):
         form = self._form()
         if form is None:
             return self.reply(json.dumps([{"result": False, "msg": "未知错误"}],
-                                         ensure_ascii=False), "text/javascript; charset=utf-8")
+                                         ensure_ascii=False), "text/plain; charset=utf-8")
         if self.server.options.check_code and \
                 form.get("codeVal", "") != verification_code(form.get("code", "")):
             reply = {"result": False, "msg": "验证码错误"}
@@ -430,7 +439,7 @@ class Handler(BaseHTTPRequestHandler):
                                                       form.get("email", ""))
             reply = dict(value, result=True, msg="注册成功") if ok else \
                 {"result": False, "msg": value}
-        self.reply(json.dumps([reply], ensure_ascii=False), "text/javascript; charset=utf-8")
+        self.reply(json.dumps([reply], ensure_ascii=False), "text/plain; charset=utf-8")
 
     # -- network library -----------------------------------------------------------------------
 
@@ -448,7 +457,7 @@ class Handler(BaseHTTPRequestHandler):
         base = self._base()
         out = [{"pic": catalogue.issue_urls(i, base)["pic1"], "pid": i.pid,
                 "title": f"{i.name} {i.date}", "id": i.record_id} for i in items]
-        self.reply(json.dumps(out, ensure_ascii=False), "text/javascript; charset=utf-8")
+        self.reply(json.dumps(out, ensure_ascii=False), "text/plain; charset=utf-8")
 
     # -- pages of other issues -----------------------------------------------------------------
 
