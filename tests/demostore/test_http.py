@@ -135,6 +135,16 @@ class HttpTest(unittest.TestCase):
                 self.assertEqual(int(header(head, "Content-Length")), len(body))
             finally:
                 server.stop(store)
+            store = start_store(tmp.path, pack="/nonexistent", drop=700, drop_times=1)
+            try:
+                port = store.server_address[1]
+                head, body = get(port, COVER)
+                self.assertEqual(len(body), 700)
+                head, body = get(port, COVER, headers="Range:bytes=700-\r\n")
+                self.assertEqual(status(head), 206)
+                self.assertEqual(len(body), len(self.cover) - 700)
+            finally:
+                server.stop(store)
             store = start_store(tmp.path, pack="/nonexistent", no_length=True)
             try:
                 head, body = get(store.server_address[1], COVER)

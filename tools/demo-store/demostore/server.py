@@ -36,11 +36,12 @@ class Options:
     """Tunables of one store; the defaults are those of `make run`."""
 
     def __init__(self, port=8180, host="127.0.0.1", slow=0, drop=0, no_length=False,
-                 check_code=False, stall=0.0):
+                 check_code=False, stall=0.0, drop_times=0):
         self.port = port
         self.host = host
         self.slow = slow            # bytes a second for file bodies, 0 = full speed
         self.drop = drop            # close file replies after this many body bytes, 0 = never
+        self.drop_times = drop_times  # drop only the first so many file replies, 0 = all
         self.no_length = no_length  # file replies without Content-Length
         self.check_code = check_code
         self.stall = stall
@@ -121,7 +122,20 @@ class StoreServer(ThreadingHTTPServer):
         self.accounts = accounts
         self.factory = factory
         self.log = log
+        self._dropped = 0
+        self._dropped_lock = threading.Lock()
         super().__init__((options.host, options.port), Handler)
+
+    def file_drop(self):
+        """The drop switch for the next file reply (0 once the allowed drops are used up)."""
+        o = self.options
+        if not o.drop:
+            return 0
+        with self._dropped_lock:
+            if o.drop_times and self._dropped >= o.drop_times:
+                return 0
+            self._dropped += 1
+            return o.drop
 
     @property
     def base(self):
@@ -142,8 +156,13 @@ class Handler(BaseHTTPRequestHandler):
             self.server.log("demo-store: " + (fmt % args))
 
     def _base(self):
-        host = self.headers.get("Host", "")
-        if re.fullmatch(r"[A-Za-z0-9.\-\[\]:]+", host or ""):
+        """The address the client reached us by, for the URLs in replies. The program's client
+        sends Host without a port, so our own port is added then."""
+        host = self.headers.get("Host", "") or ""
+        port = self.server.server_address[1]
+        if re.fullmatch(r"[A-Za-z0-9.\-]+", host):
+            return f"http://{host}:{port}"
+        if re.fullmatch(r"[A-Za-z0-9.\-]+:\d+|\[[0-9A-Fa-f:.]+\](:\d+)?", host):
             return "http://" + host
         return self.server.base
 
@@ -250,7 +269,8 @@ class Handler(BaseHTTPRequestHandler):
     def reply_file(self, path, ctype=None):
         """A file with Range support; the store's misbehaviour switches apply here."""
         o = self.server.options
-        base = Misbehaviour(slow=o.slow, drop=o.drop, no_length=o.no_length, stall=o.stall)
+        base = Misbehaviour(slow=o.slow, drop=self.server.file_drop() if self.command != "HEAD"
+                            else 0, no_length=o.no_length, stall=o.stall)
         m = Misbehaviour.from_query(self.query, base)
         self.misbehaviour = m
         try:
