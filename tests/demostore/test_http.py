@@ -111,9 +111,26 @@ class HttpTest(unittest.TestCase):
         head, body = get(self.port, COVER + f"?slow={size * 2}")  # about half a second
         self.assertGreaterEqual(time.monotonic() - start, 0.35)
         self.assertEqual(body, self.cover)
+        for bad in ("slow=-5", "drop=-1", "stall=nan", "stall=-1", "slow=x", "drop=1e999"):
+            with self.subTest(bad=bad):
+                head, body = get(self.port, f"{COVER}?{bad}")
+                self.assertEqual(body, self.cover)
         head, body = get(self.port, "/ebooks/update.xml?nolength=1")
         self.assertIsNone(header(head, "Content-Length"))
         self.assertTrue(body.startswith(b"<?xml"))
+
+    def test_a_fault_of_the_store_is_answered_500(self):
+        tmp = TempDir()
+        store = start_store(tmp.path, pack="/nonexistent")
+        try:
+            with open(os.path.join(tmp.path, "update"), "w") as f:
+                f.write("a file where the update folder belongs")
+            head, body = get(store.server_address[1], "/ebooks/update/demo_notice.txt")
+            self.assertEqual(status(head), 500)
+            self.assertEqual(int(header(head, "Content-Length")), len(body))
+        finally:
+            server.stop(store)
+            tmp.cleanup()
 
     def test_store_switches_apply_to_files(self):
         tmp = TempDir()

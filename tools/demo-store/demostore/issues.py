@@ -80,6 +80,14 @@ def _picture_python():
     return None
 
 
+def _link_or_copy(src, dst):
+    # Pictures are never rewritten in place (a new set replaces the folder), so a hard link is safe.
+    try:
+        os.link(src, dst)
+    except OSError:
+        shutil.copyfile(src, dst)
+
+
 def _ascii_title(issue):
     return f"{issue.type.upper()} {issue.pid}"
 
@@ -251,10 +259,10 @@ class IssueFactory:
             for name, text in self._content_files(issue).items():
                 with open(os.path.join(tmp, name), "w", encoding="utf-8", newline="\n") as f:
                     f.write(text)
-            shutil.copyfile(os.path.join(pictures, "cover.jpg"), os.path.join(tmp, "coverFlash.jpg"))
+            _link_or_copy(os.path.join(pictures, "cover.jpg"), os.path.join(tmp, "coverFlash.jpg"))
             for n in range(1, issue.pages + 1):
                 name = f"p{n:03d}.jpg"
-                shutil.copyfile(os.path.join(pictures, name), os.path.join(tmp, name))
+                _link_or_copy(os.path.join(pictures, name), os.path.join(tmp, name))
             shutil.rmtree(folder, ignore_errors=True)
             os.replace(tmp, folder)
             with open(stamp_path, "w", encoding="utf-8") as f:

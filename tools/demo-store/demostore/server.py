@@ -58,9 +58,11 @@ class Misbehaviour:
 
         def num(name, conv, default):
             try:
-                return conv(query[name][0]) if name in query else default
-            except (ValueError, IndexError):
+                value = conv(query[name][0]) if name in query else default
+            except (ValueError, IndexError, OverflowError):
                 return default
+            # Negative, infinite or not-a-number values would break the pacing below.
+            return value if 0 <= value < 10 ** 12 else default
 
         return cls(slow=num("slow", int, m.slow), drop=num("drop", int, m.drop),
                    no_length=num("nolength", int, int(m.no_length)) == 1,
@@ -148,6 +150,8 @@ class Handler(BaseHTTPRequestHandler):
     server_version = "DemoStore/1.0"
     # Errors for requests without a version still get a status line and headers.
     default_request_version = "HTTP/1.0"
+    # A peer that stops sending or reading loses its connection after this many seconds.
+    timeout = 120
 
     # -- plumbing ------------------------------------------------------------------------------
 
@@ -169,7 +173,8 @@ class Handler(BaseHTTPRequestHandler):
     def _parse(self):
         self.body = b""
         self.body_ok = True
-        if self.command == "POST":
+        self.head_sent = False
+        if self.headers.get("Content-Length") is not None:
             try:
                 length = int(self.headers.get("Content-Length", "0"))
             except ValueError:
@@ -198,6 +203,7 @@ class Handler(BaseHTTPRequestHandler):
         return fields
 
     def _send_head(self, status, ctype, length, extra, m):
+        self.head_sent = True
         self.send_response(status)
         self.send_header("Content-Type", ctype)
         # The program's own pages come from its data folder, not from this origin, and read
@@ -318,8 +324,14 @@ class Handler(BaseHTTPRequestHandler):
         self._parse()
         try:
             self.dispatch()
-        except (BrokenPipeError, ConnectionResetError):
+        except (BrokenPipeError, ConnectionResetError, socket.timeout):
             self.close_connection = True
+        except Exception as e:  # a fault of ours: tell the peer instead of cutting it off
+            self.close_connection = True
+            print(f"demo-store: {self.command} {self.path}: {type(e).__name__}: {e}")
+            if not self.head_sent:
+                self.misbehaviour = Misbehaviour()
+                self.reply(f"internal error: {type(e).__name__}\n", status=500)
 
     do_HEAD = do_GET
 
