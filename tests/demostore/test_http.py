@@ -72,7 +72,7 @@ class HttpTest(unittest.TestCase):
         self.assertEqual(header(head, "Access-Control-Allow-Origin"), "*")
 
     def test_keep_alive_serves_two_requests_on_one_connection(self):
-        one = f"GET /ebooks/update.xml HTTP/1.1\r\nHost: x\r\n\r\n".encode()
+        one = "GET /ebooks/update.xml HTTP/1.1\r\nHost: x\r\n\r\n".encode()
         last = f"GET {COVER} HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n".encode()
         head, rest = exchange(self.port, one + last)
         self.assertEqual(status(head), 200)

@@ -3,11 +3,12 @@
 import json
 import os
 import re
+import subprocess
 import time
 import unittest
 import xml.etree.ElementTree as ET
 
-from support import (REPO, TempDir, find_tool, get, header, make_fake_pack, start_store,
+from support import (TempDir, find_tool, get, header, make_fake_pack, start_store,
                      status)
 
 from demostore import catalogue, issues, server
@@ -192,12 +193,27 @@ class RealPackTest(unittest.TestCase):
                     with open(os.path.join(folder, "stream"), "rb") as f:
                         stream = f.read()
                     self.assertIn(stream, body)  # the container holds the files' bytes
+                    self.assert_container_matches(store.factory.issue_path(issue), folder, tmp)
                     # The title resource, in whichever encoding the tool stores texts.
                     self.assertTrue(issue.name.encode("gbk") in body
                                     or issue.name.encode("utf-8") in body)
         finally:
             server.stop(store)
             tmp.cleanup()
+
+    def assert_container_matches(self, issue_file, folder, tmp):
+        """When the tool can also unpack, the container must give back the folder exactly."""
+        out = os.path.join(tmp.path, "unpacked-" + os.path.basename(folder))
+        done = subprocess.run([REAL_PACK, "extract", issue_file, out], capture_output=True,
+                              timeout=60)
+        if done.returncode != 0 and b"unknown command" in done.stderr + done.stdout:
+            return
+        self.assertEqual(done.returncode, 0, done.stderr + done.stdout)
+        self.assertEqual(sorted(os.listdir(out)), sorted(os.listdir(folder)))
+        for name in os.listdir(folder):
+            with open(os.path.join(out, name), "rb") as a, \
+                    open(os.path.join(folder, name), "rb") as b:
+                self.assertEqual(a.read(), b.read(), name)
 
 
 if __name__ == "__main__":

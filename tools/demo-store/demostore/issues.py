@@ -12,6 +12,7 @@ requests make what they need first.
 """
 
 import html
+import importlib.util
 import json
 import os
 import shutil
@@ -64,11 +65,8 @@ def _file_id(path):
 def _picture_python():
     """An interpreter that has PIL: this one, else the system's (a virtual environment or a
     private Python installation often lacks the Debian package), else None."""
-    try:
-        import PIL  # noqa: F401
+    if importlib.util.find_spec("PIL") is not None:
         return sys.executable
-    except ImportError:
-        pass
     for candidate in ("/usr/bin/python3", shutil.which("python3")):
         if candidate and os.path.isfile(candidate):
             try:
