@@ -140,10 +140,6 @@ def find_by_record_id(type_, record_id):
     return _BY_RECORD.get((type_, record_id))
 
 
-def issues_of(type_):
-    return [i for i in ISSUES if i.type == type_]
-
-
 def categories_of(type_):
     return BOOK_CATEGORIES if type_ == "book" else MAG_CATEGORIES
 
