@@ -1,0 +1,44 @@
+// Peers of other makes for the client's tests: the Python test server and nginx, each started
+// on a free loopback port and stopped when the object ends.
+#pragma once
+
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace nettest {
+
+// Byte i of every body the Python peer makes up.
+inline std::string Pattern(std::size_t n, std::size_t start = 0) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((start + i) % 256);
+  return s;
+}
+
+// tests/peers/http_peer.py on a free port.
+class PythonPeer {
+ public:
+  PythonPeer() {
+    m_port = testsupport::FreeLoopbackPort();
+    m_ok = m_child.Start({"python3", testsupport::SourceDir() + "/tests/peers/http_peer.py",
+                          "--port", std::to_string(m_port)}) &&
+           testsupport::WaitForPort(m_port, std::chrono::seconds(10));
+  }
+  bool ok() const { return m_ok; }
+  int port() const { return m_port; }
+  // "http://127.0.0.1:PORT" + path.
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(m_port) + path;
+  }
+
+ private:
+  testsupport::ChildProcess m_child;
+  int m_port = 0;
+  bool m_ok = false;
+};
+
+}  // namespace nettest
