@@ -480,7 +480,9 @@ int CMyHttp::Download(std::string_view url, std::string_view postData, int postL
     reply.socket.Reset();
     // A chunked body that breaks off is not a complete file.
     if (DecodeChunked(body).status == ChunkedStatus::Truncated) return HTTP_ERR_CONNECT;
-    File file(platform::fs::OpenFile(filePath, "wb"));
+    // A chunked 206 carries only the rest of the file: it goes after the bytes already there.
+    const bool append = status == 206 && reply.usedRange;
+    File file(platform::fs::OpenFile(filePath, append ? "ab" : "wb"));
     if (!file) return HTTP_ERR_CONNECT;
     const bool written = WriteAll(file.get(), body.data(), body.size());
     return CloseFile(file) && written ? HTTP_OK : HTTP_ERR_CONNECT;

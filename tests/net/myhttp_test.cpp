@@ -263,6 +263,22 @@ TEST_F(MyHttpTest, ResumedDownloadsAppendA206) {
   EXPECT_EQ(ReadFileOrDie(m_dir / "r.bin"), Pattern(12000));
 }
 
+TEST_F(MyHttpTest, ChunkedRepliesToResumedDownloads) {
+  // A chunked 206 holds the rest: it is appended. A chunked 200 is the whole file: it replaces.
+  WriteFileOrDie(m_dir / "a.bin", "HEAD");
+  CMyHttp partial;
+  partial.SetResumeOffset(4);
+  ASSERT_EQ(partial.Download(Url("/chunked?sizes=5&status=206"), "", 0, "", m_dir / "a.bin"),
+            HTTP_OK);
+  EXPECT_EQ(ReadFileOrDie(m_dir / "a.bin"), "HEAD" + Pattern(5));
+
+  WriteFileOrDie(m_dir / "b.bin", "HEAD");
+  CMyHttp whole;
+  whole.SetResumeOffset(4);
+  ASSERT_EQ(whole.Download(Url("/chunked?sizes=5"), "", 0, "", m_dir / "b.bin"), HTTP_OK);
+  EXPECT_EQ(ReadFileOrDie(m_dir / "b.bin"), Pattern(5));
+}
+
 TEST_F(MyHttpTest, A200ToARangeReplacesThePartialFile) {
   WriteFileOrDie(m_dir / "r.bin", Pattern(5000));
   CMyHttp http;

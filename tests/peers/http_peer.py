@@ -2,11 +2,12 @@
 """A small HTTP server for the client's tests. Each request chooses the behaviour by its path:
 
   /fixed?len=N              200 with Content-Length and N pattern bytes (byte i is i % 256)
-  /echo                     200 whose body is the exact bytes of the request received
+  /echo (and any other path) 200 whose body is the exact bytes of the request received
   /status?code=C            status C, Content-Length and a short body
   /chunked?sizes=5,1A,1a    chunked body with these size lines as written, pattern bytes,
           [&last=0]         without the final zero-size chunk
           [&cut=N]          only the first N bytes of the encoded body
+          [&status=206]     as a 206 reply
   /redirect?n=K&to=PATH     302 to /redirect?n=K-1 (absolute), and to PATH when K is 0;
           [&cookie=V]       with Set-Cookie: V
           [&kind=content]   the target in Content-Location instead of Location
@@ -110,7 +111,8 @@ class Handler(socketserver.BaseRequestHandler):
                 encoded += b"0\r\n\r\n"
             if "cut" in q:
                 encoded = encoded[: int(q["cut"])]
-            send(reply("200 OK", [("Transfer-Encoding", "chunked")], encoded))
+            status = "206 Partial Content" if q.get("status") == "206" else "200 OK"
+            send(reply(status, [("Transfer-Encoding", "chunked")], encoded))
         elif path == "/redirect":
             n = int(q.get("n", "0"))
             if n > 0:
@@ -168,7 +170,7 @@ class Handler(socketserver.BaseRequestHandler):
                 body = ("\n".join(REQUEST_LOG) + "\n").encode("latin-1")
             send(reply("200 OK", [("Content-Length", len(body))], body))
         else:
-            send(reply("404 Not Found", [("Content-Length", 0)]))
+            send(reply("200 OK", [("Content-Length", len(raw))], raw))
 
     def wait_for_close(self):
         # Silent until the client hangs up (bounded, so that a forgotten client never pins us).
