@@ -4,7 +4,7 @@ import re
 import unittest
 import xml.etree.ElementTree as ET
 
-from support import TempDir, get, header, start_store, status
+from support import TempDir, exchange, get, header, start_store, status
 
 from demostore import catalogue
 
@@ -92,6 +92,24 @@ class CatalogueTest(unittest.TestCase):
         self.assertGreaterEqual(seen["book"], 6)
         self.assertEqual(kinds, {"0", "1"})
         self.assertEqual(prices, {True, False})
+
+    def test_request_as_the_program_sends_it(self):
+        # Host without a port, an empty Referer, a form Content-Type on GET, Connection: close.
+        raw = ("GET /ebooks/api/?vs=1&type=mag&pid=55001&source= HTTP/1.1\r\n"
+               "Host: 127.0.0.1\r\nAccept: */*\r\nReferer: \r\n"
+               "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1)\r\n"
+               "Content-Type: application/x-www-form-urlencoded\r\n"
+               "Cache-Control: no-cache\r\nConnection: close\r\n\r\n").encode()
+        head, body = exchange(self.port, raw)
+        self.assertTrue(head.startswith("HTTP/1.1 200"))
+        self.assertLess(len(head), 2050)
+        _, fields = parse_booklist(body.decode("utf-8"))
+        self.assertEqual(fields["load_url"],
+                         f"http://127.0.0.1:{self.port}/ebooks/files/mag/55001.exe")
+        head, cover = exchange(self.port, raw.replace(
+            b"/ebooks/api/?vs=1&type=mag&pid=55001&source=", b"/ebooks/covers/mag/55001.jpg")
+            .replace(b"Referer: \r\n", b"Referer: \r\nRange:bytes=10-\r\n"))
+        self.assertTrue(head.startswith("HTTP/1.1 206"))
 
     def test_unknown_issue_gives_an_empty_reply(self):
         for query in ("&type=mag&pid=1&source=", "&type=book&pid=55001&source=",

@@ -3,8 +3,12 @@
 library lists, issue files and covers) on one loopback port, for local runs and tests.
 
     python3 tools/demo-store/store.py [--port 8180] [--data DIR] [--program PATH] [--pack PATH]
-                                      [--slow BPS] [--drop BYTES] [--no-length] [--check-code]
+                                      [--slow BPS] [--drop BYTES [--drop-times N]] [--no-length]
+                                      [--check-code] [--no-prebuild] [--quiet]
 
+Prints "demo-store: listening on http://127.0.0.1:PORT" first (--port 0 takes a free port),
+then the demo accounts and whether issue files can be made. Tests that use the store as their
+peer start it with a fresh --data folder, --no-prebuild and --quiet, and wait for the port.
 Ends on SIGINT or SIGTERM.
 """
 
@@ -33,6 +37,8 @@ def parse_args(argv):
                    help="send files at about BPS bytes a second")
     p.add_argument("--drop", type=int, default=0, metavar="BYTES",
                    help="close every file reply after BYTES bytes of its body")
+    p.add_argument("--drop-times", type=int, default=0, metavar="N",
+                   help="with --drop: drop only the first N file replies (default: all)")
     p.add_argument("--no-length", action="store_true",
                    help="send files without Content-Length (the body ends with the connection)")
     p.add_argument("--check-code", action="store_true",
@@ -46,6 +52,7 @@ def parse_args(argv):
 def main(argv=None):
     args = parse_args(sys.argv[1:] if argv is None else argv)
     options = server.Options(port=args.port, slow=args.slow, drop=args.drop,
+                             drop_times=args.drop_times,
                              no_length=args.no_length, check_code=args.check_code)
     try:
         store = server.start(options, os.path.abspath(args.data), args.program, args.pack,

@@ -12,6 +12,7 @@ requests make what they need first.
 """
 
 import html
+import importlib.util
 import json
 import os
 import shutil
@@ -64,11 +65,8 @@ def _file_id(path):
 def _picture_python():
     """An interpreter that has PIL: this one, else the system's (a virtual environment or a
     private Python installation often lacks the Debian package), else None."""
-    try:
-        import PIL  # noqa: F401
+    if importlib.util.find_spec("PIL") is not None:
         return sys.executable
-    except ImportError:
-        pass
     for candidate in ("/usr/bin/python3", shutil.which("python3")):
         if candidate and os.path.isfile(candidate):
             try:
@@ -78,6 +76,14 @@ def _picture_python():
             except (OSError, subprocess.SubprocessError):
                 pass
     return None
+
+
+def _link_or_copy(src, dst):
+    # Pictures are never rewritten in place (a new set replaces the folder), so a hard link is safe.
+    try:
+        os.link(src, dst)
+    except OSError:
+        shutil.copyfile(src, dst)
 
 
 def _ascii_title(issue):
@@ -251,10 +257,10 @@ class IssueFactory:
             for name, text in self._content_files(issue).items():
                 with open(os.path.join(tmp, name), "w", encoding="utf-8", newline="\n") as f:
                     f.write(text)
-            shutil.copyfile(os.path.join(pictures, "cover.jpg"), os.path.join(tmp, "coverFlash.jpg"))
+            _link_or_copy(os.path.join(pictures, "cover.jpg"), os.path.join(tmp, "coverFlash.jpg"))
             for n in range(1, issue.pages + 1):
                 name = f"p{n:03d}.jpg"
-                shutil.copyfile(os.path.join(pictures, name), os.path.join(tmp, name))
+                _link_or_copy(os.path.join(pictures, name), os.path.join(tmp, name))
             shutil.rmtree(folder, ignore_errors=True)
             os.replace(tmp, folder)
             with open(stamp_path, "w", encoding="utf-8") as f:

@@ -36,11 +36,12 @@ class Options:
     """Tunables of one store; the defaults are those of `make run`."""
 
     def __init__(self, port=8180, host="127.0.0.1", slow=0, drop=0, no_length=False,
-                 check_code=False, stall=0.0):
+                 check_code=False, stall=0.0, drop_times=0):
         self.port = port
         self.host = host
         self.slow = slow            # bytes a second for file bodies, 0 = full speed
         self.drop = drop            # close file replies after this many body bytes, 0 = never
+        self.drop_times = drop_times  # drop only the first so many file replies, 0 = all
         self.no_length = no_length  # file replies without Content-Length
         self.check_code = check_code
         self.stall = stall
@@ -57,9 +58,11 @@ class Misbehaviour:
 
         def num(name, conv, default):
             try:
-                return conv(query[name][0]) if name in query else default
-            except (ValueError, IndexError):
+                value = conv(query[name][0]) if name in query else default
+            except (ValueError, IndexError, OverflowError):
                 return default
+            # Negative, infinite or not-a-number values would break the pacing below.
+            return value if 0 <= value < 10 ** 12 else default
 
         return cls(slow=num("slow", int, m.slow), drop=num("drop", int, m.drop),
                    no_length=num("nolength", int, int(m.no_length)) == 1,
@@ -121,7 +124,20 @@ class StoreServer(ThreadingHTTPServer):
         self.accounts = accounts
         self.factory = factory
         self.log = log
+        self._dropped = 0
+        self._dropped_lock = threading.Lock()
         super().__init__((options.host, options.port), Handler)
+
+    def file_drop(self):
+        """The drop switch for the next file reply (0 once the allowed drops are used up)."""
+        o = self.options
+        if not o.drop:
+            return 0
+        with self._dropped_lock:
+            if o.drop_times and self._dropped >= o.drop_times:
+                return 0
+            self._dropped += 1
+            return o.drop
 
     @property
     def base(self):
@@ -132,6 +148,10 @@ class StoreServer(ThreadingHTTPServer):
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "DemoStore/1.0"
+    # Errors for requests without a version still get a status line and headers.
+    default_request_version = "HTTP/1.0"
+    # A peer that stops sending or reading loses its connection after this many seconds.
+    timeout = 120
 
     # -- plumbing ------------------------------------------------------------------------------
 
@@ -140,15 +160,21 @@ class Handler(BaseHTTPRequestHandler):
             self.server.log("demo-store: " + (fmt % args))
 
     def _base(self):
-        host = self.headers.get("Host", "")
-        if re.fullmatch(r"[A-Za-z0-9.\-\[\]:]+", host or ""):
+        """The address the client reached us by, for the URLs in replies. The program's client
+        sends Host without a port, so our own port is added then."""
+        host = self.headers.get("Host", "") or ""
+        port = self.server.server_address[1]
+        if re.fullmatch(r"[A-Za-z0-9.\-]+", host):
+            return f"http://{host}:{port}"
+        if re.fullmatch(r"[A-Za-z0-9.\-]+:\d+|\[[0-9A-Fa-f:.]+\](:\d+)?", host):
             return "http://" + host
         return self.server.base
 
     def _parse(self):
         self.body = b""
         self.body_ok = True
-        if self.command == "POST":
+        self.head_sent = False
+        if self.headers.get("Content-Length") is not None:
             try:
                 length = int(self.headers.get("Content-Length", "0"))
             except ValueError:
@@ -177,8 +203,12 @@ class Handler(BaseHTTPRequestHandler):
         return fields
 
     def _send_head(self, status, ctype, length, extra, m):
+        self.head_sent = True
         self.send_response(status)
         self.send_header("Content-Type", ctype)
+        # The program's own pages come from its data folder, not from this origin, and read
+        # the account and list replies from their scripts.
+        self.send_header("Access-Control-Allow-Origin", "*")
         for k, v in extra:
             self.send_header(k, v)
         if m.chunked:
@@ -245,7 +275,8 @@ class Handler(BaseHTTPRequestHandler):
     def reply_file(self, path, ctype=None):
         """A file with Range support; the store's misbehaviour switches apply here."""
         o = self.server.options
-        base = Misbehaviour(slow=o.slow, drop=o.drop, no_length=o.no_length, stall=o.stall)
+        base = Misbehaviour(slow=o.slow, drop=self.server.file_drop() if self.command != "HEAD"
+                            else 0, no_length=o.no_length, stall=o.stall)
         m = Misbehaviour.from_query(self.query, base)
         self.misbehaviour = m
         try:
@@ -293,13 +324,25 @@ class Handler(BaseHTTPRequestHandler):
         self._parse()
         try:
             self.dispatch()
-        except (BrokenPipeError, ConnectionResetError):
+        except (BrokenPipeError, ConnectionResetError, socket.timeout):
             self.close_connection = True
+        except Exception as e:  # a fault of ours: tell the peer instead of cutting it off
+            self.close_connection = True
+            print(f"demo-store: {self.command} {self.path}: {type(e).__name__}: {e}")
+            if not self.head_sent:
+                self.misbehaviour = Misbehaviour()
+                self.reply(f"internal error: {type(e).__name__}\n", status=500)
 
     do_HEAD = do_GET
 
     def do_POST(self):
         self.do_GET()
+
+    def do_OPTIONS(self):
+        self._parse()
+        self.reply("", status=204, extra=[("Access-Control-Allow-Methods", "GET, POST, HEAD"),
+                                          ("Access-Control-Allow-Headers", "Content-Type"),
+                                          ("Access-Control-Max-Age", "600")])
 
     def dispatch(self):
         r = self.route
@@ -412,13 +455,13 @@ class Handler(BaseHTTPRequestHandler):
         record = self.server.accounts.login(form.get("name", ""), form.get("pwd", ""), kind)
         if record is None:
             return self.reply("0")
-        self.reply(json.dumps([record], ensure_ascii=False), "text/javascript; charset=utf-8")
+        self.reply(json.dumps([record], ensure_ascii=False), "text/plain; charset=utf-8")
 
     def register(self, _section):
         form = self._form()
         if form is None:
             return self.reply(json.dumps([{"result": False, "msg": "未知错误"}],
-                                         ensure_ascii=False), "text/javascript; charset=utf-8")
+                                         ensure_ascii=False), "text/plain; charset=utf-8")
         if self.server.options.check_code and \
                 form.get("codeVal", "") != verification_code(form.get("code", "")):
             reply = {"result": False, "msg": "验证码错误"}
@@ -428,7 +471,7 @@ class Handler(BaseHTTPRequestHandler):
                                                       form.get("email", ""))
             reply = dict(value, result=True, msg="注册成功") if ok else \
                 {"result": False, "msg": value}
-        self.reply(json.dumps([reply], ensure_ascii=False), "text/javascript; charset=utf-8")
+        self.reply(json.dumps([reply], ensure_ascii=False), "text/plain; charset=utf-8")
 
     # -- network library -----------------------------------------------------------------------
 
@@ -446,7 +489,7 @@ class Handler(BaseHTTPRequestHandler):
         base = self._base()
         out = [{"pic": catalogue.issue_urls(i, base)["pic1"], "pid": i.pid,
                 "title": f"{i.name} {i.date}", "id": i.record_id} for i in items]
-        self.reply(json.dumps(out, ensure_ascii=False), "text/javascript; charset=utf-8")
+        self.reply(json.dumps(out, ensure_ascii=False), "text/plain; charset=utf-8")
 
     # -- pages of other issues -----------------------------------------------------------------
 
