@@ -54,9 +54,6 @@ TEST(UnpackFolderPackage, NamesLeadingOutStayInside) {
 
 TEST(UnpackFolderPackage, RefusesAnOutOfRangePackageAndWritesNothing) {
   TempDir dir;
-  std::vector<std::pair<std::string, std::string>> many;
-  for (int i = 0; i < 5000; ++i) many.emplace_back("f" + std::to_string(i), "x");
-  const std::string full = MakePackage(many);
   std::string truncatedDirectory = MakePackage({{"a", "1"}, {"b", "2"}});
   truncatedDirectory.replace(truncatedDirectory.size() - 4, 4, std::string("\x03\0\0\0", 4));
   std::string outside = MakePackage({{"a", "1"}});
@@ -68,7 +65,6 @@ TEST(UnpackFolderPackage, RefusesAnOutOfRangePackageAndWritesNothing) {
     UnpackResult result;
     std::size_t files;
   } cases[] = {
-      {"5000 entries", full, UnpackResult::Done, 5000},
       {"5001 announced", MakePackage({{"a", "1"}}, 5001), UnpackResult::BadPackage, 0},
       {"negative count", MakePackage({{"a", "1"}}, 0xffffffffLL), UnpackResult::BadPackage, 0},
       {"no entries", MakePackage({}), UnpackResult::Done, 0},
