@@ -17,15 +17,13 @@ bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
 
 // The length of the character at `text[i]`: two bytes for a lead byte of the system code page
-// followed by a trail byte, so that a trail byte that happens to be "\" (0x5c) is never taken
-// for a separator.
+// followed by a trail byte (0x40-0x7e, 0x80-0xfe), so that a trail byte that happens to be "\"
+// (0x5c) is never taken for a separator.
 std::size_t CharLength(std::string_view text, std::size_t i) {
   const auto c = static_cast<unsigned char>(text[i]);
-  if (c >= 0x80 && i + 1 < text.size() && platform::IsLeadByte(c) &&
-      static_cast<unsigned char>(text[i + 1]) >= 0x40) {
-    return 2;
-  }
-  return 1;
+  if (c < 0x80 || i + 1 >= text.size() || !platform::IsLeadByte(c)) return 1;
+  const auto trail = static_cast<unsigned char>(text[i + 1]);
+  return trail >= 0x40 && trail != 0x7f && trail != 0xff ? 2 : 1;
 }
 
 // "." and ".." (and longer runs of dots) would name the folder itself or one above it.

@@ -44,6 +44,9 @@ TEST(SafeEntryPath, TrailByteThatLooksLikeABackslashIsNoSeparator) {
   EXPECT_EQ(SafeEntryPath(name), name);
   EXPECT_EQ(SafeEntryPath("dir\\" + name), "dir/" + name);
   EXPECT_EQ(SafeFileName(name), name);
+  // A lead byte before a byte that cannot follow it stands alone; the control byte is replaced.
+  EXPECT_EQ(SafeFileName("\x87\x7f"), "\x87_");
+  EXPECT_EQ(SafeEntryPath("\x87/x"), "\x87/x");
 }
 
 TEST(SafeFileName, MakesOneNameOfAnyText) {
