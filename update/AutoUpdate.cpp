@@ -140,6 +140,7 @@ int RunUpdateCheck(const UpdateTunables& tunables) {
   }
   if (!anyNewer) return 1;
 
+  fs::CreateFolders(CAppPaths::Instance().UpdateFolder);
   for (std::size_t i = 0; i < list.size(); ++i) {
     if (list[i].state != CUpdateInfo::kNewer) continue;
     if (!DownloadComponent(list[i], keys[i], tunables)) return 1;  // nothing of this run installed

@@ -13,7 +13,6 @@ int main() {
   CAppPaths& paths = CAppPaths::Instance();
   paths.InitPaths();
   CIssueInfo ownIssue;
-  ownIssue.LoadFromModule("");
   if (!CheckReaderVersion(ownIssue)) return 0;  // a newer program copy took over
   ExtractSharedResources();
   const auto show = [](const char* label, const std::string& value) {

@@ -196,12 +196,16 @@ TEST_F(AutoUpdateTest, NamesFromTheListStayInsideTheirFolders) {
   EXPECT_EQ(recorded(".._.._pkg"), "4");
 }
 
-TEST_F(AutoUpdateTest, NoListOrAnEmptyOneEndsQuietly) {
+TEST_F(AutoUpdateTest, NoListAnEmptyOneOrNamelessFilesEndQuietly) {
   EXPECT_EQ(RunUpdateCheck(m_tunables), 0);  // no update.xml: 404
   m_peer.Serve("update.xml", "<files></files>");
   EXPECT_EQ(RunUpdateCheck(m_tunables), 1);
   m_peer.Serve("update.xml", "not xml at all");
   EXPECT_EQ(RunUpdateCheck(m_tunables), 1);
+  m_peer.Serve("nameless", "bytes");
+  m_peer.ServeList({{"", "0", "3", "/nameless"}, {" ", "1", "3", "/nameless"}});
+  EXPECT_EQ(RunUpdateCheck(m_tunables), 1);
+  EXPECT_EQ(m_peer.Hits("/nameless"), 0);
   EXPECT_EQ(FilesBelow(exeFiles()), std::vector<std::string>{});
   EXPECT_EQ(FilesBelow(updateFolder()), std::vector<std::string>{});
 }
