@@ -139,6 +139,55 @@ TEST(IssueContainerTest, FreeAndOwnedIssuesAreStoredByteForByte) {
   }
 }
 
+TEST(IssueContainerTest, PaidIssueNotOwnedGetsThePreviewRights) {
+  TempDir dir;
+  const std::string issue = MakeIssue(dir, "1");
+  CMyMemFile store;
+  ASSERT_TRUE(store.LoadIssueContainer(issue, IssueFolder("mag", "55435"), "1",
+                                       Ownership::NotOwned, "5.00", "12.5"));
+  const std::string original = ReadAll(FixtureIssueFolder() + "/stream");
+  std::string expected = original;
+  auto replace = [&](const std::string& from, const std::string& to) {
+    const std::size_t at = expected.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    expected.replace(at, from.size(), to);
+  };
+  replace("RW=\"0\"", "RW=\"1\"");
+  replace("AllowSeeNumbers=\"0\"", "AllowSeeNumbers=\"16\"");
+  replace("price=\"\"", "price=\"5.00\"");
+  replace("userprice=\"\"", "userprice=\"12.5\"");
+  // Only the four attributes change; the rest (a UTF-8 title among it) stays byte for byte.
+  EXPECT_EQ(Stored(store, "stream"), expected);
+  // The other files are not touched.
+  EXPECT_EQ(Stored(store, "view1.html"), ReadAll(FixtureIssueFolder() + "/view1.html"));
+}
+
+TEST(IssueContainerTest, RightsRewriteKeepsAnExistingPriceAndSkipsIndexesWithoutConfig) {
+  EXPECT_EQ(RewritePageIndexRights("<XML><configs><config price=\"8\" RW=\"0\"/></configs></XML>",
+                                   "5.00", "3"),
+            "<XML><configs><config price=\"8\" RW=\"1\" AllowSeeNumbers=\"16\" "
+            "userprice=\"3\"/></configs></XML>");
+  EXPECT_EQ(RewritePageIndexRights("\xEF\xBB\xBF<XML><configs><config/></configs></XML>", "5", "3"),
+            "\xEF\xBB\xBF<XML><configs><config RW=\"1\" AllowSeeNumbers=\"16\" price=\"5\" "
+            "userprice=\"3\"/></configs></XML>");
+  for (const char* text : {"<XML><configs/></XML>", "<XML><other><config/></other></XML>",
+                           "not xml at all", ""}) {
+    EXPECT_EQ(RewritePageIndexRights(text, "5", "3"), text);
+  }
+  // Every name holding "stream" in any case is a page index; "Streams.xml" too.
+  TempDir dir;
+  const std::string pkg = BuildFolderPackage(
+      {{"STREAM", "<XML><configs><config/></configs></XML>"},
+       {"Streams.xml", "<XML><configs><config/></configs></XML>"},
+       {"other.xml", "<XML><configs><config/></configs></XML>"}});
+  CMyMemFile store;
+  ASSERT_TRUE(store.LoadContainerBytes(pkg, IssueFolder("mag", "55435"), "1", Ownership::NotOwned,
+                                       "2", "1"));
+  EXPECT_NE(Stored(store, "stream").find("AllowSeeNumbers=\"16\""), std::string::npos);
+  EXPECT_NE(Stored(store, "streams.xml").find("AllowSeeNumbers=\"16\""), std::string::npos);
+  EXPECT_EQ(Stored(store, "other.xml"), "<XML><configs><config/></configs></XML>");
+}
+
 // Writes a program whose resource 188 is `container`.
 std::string WriteIssueWithContainer(const TempDir& dir, const std::string& container) {
   const std::string image = std::string("\x7F" "ELF", 4);
