@@ -20,8 +20,17 @@ const LeadTable& CurrentLeadTable() {
   if (codePage != cachedCodePage) {
     table.any = false;
     for (int b = 0; b < 256; ++b) {
-      table.lead[b] = platform::IsLeadByteEx(codePage, static_cast<unsigned char>(b));
+      const auto c = static_cast<unsigned char>(b);
+      table.lead[b] = platform::IsLeadByteEx(codePage, c);
       table.any = table.any || table.lead[b];
+      table.name[b] = table.lead[b]                           ? kNameLead
+                      : IsSpace(c) || c == '/' || c == '>' ? kNameStop
+                                                              : kNameByte;
+      table.tag[b] = table.lead[b] ? kTagLead
+                     : c == '>'    ? kTagClose
+                     : c == '='    ? kTagEquals
+                     : c == '/'    ? kTagSlash
+                                   : kTagPlain;
     }
     cachedCodePage = codePage;
   }
@@ -32,6 +41,7 @@ const LeadTable& CurrentLeadTable() {
 
 namespace {
 
+using namespace xmlscan;  // NOLINT: the scanner's classes and helpers
 using xmlscan::IsSpace;
 using xmlscan::Node;
 using xmlscan::NodeKind;
@@ -179,6 +189,9 @@ class CXmlParser {
         pos = m_scan.Find('<', pos);
         continue;
       }
+      if (pos + 1 < n && p[pos + 1] == '/' && m_stack.size() > 1 && CloseInnermost(pos)) {
+        continue;
+      }
       m_scan.Next(pos, node);
       switch (node.kind) {
         case NodeKind::StartTag:
@@ -296,6 +309,29 @@ class CXmlParser {
     rec.tagLengths = PackTags(StartTagLength(rec), length);
     Close(open);
     m_stack.pop_back();
+  }
+
+  // The common case of an end tag: `</name>` of the innermost open element, exactly. Advances
+  // `pos` past it and answers true; anything else is left to the scanner.
+  bool CloseInnermost(std::uint32_t& pos) {
+    const unsigned char* p = m_scan.data();
+    Open& top = m_stack.back();
+    const std::uint32_t gt = pos + 2 + top.nameLength;
+    if (gt >= m_scan.size() || p[gt] != '>') return false;
+    const unsigned char* a = p + pos + 2;
+    const unsigned char* b = p + top.nameStart;
+    for (std::uint32_t k = 0; k < top.nameLength; ++k) {
+      if (a[k] != b[k]) return false;
+    }
+    const std::uint32_t length = gt + 1 - pos;
+    if (length > m_doc.m_limits.maxEndTag) return false;
+    XmlElement& rec = Rec(top.rec);
+    rec.length = static_cast<std::int32_t>(gt + 1) - rec.start;
+    rec.tagLengths = PackTags(StartTagLength(rec), length);
+    Close(top);
+    m_stack.pop_back();
+    pos = gt + 1;
+    return true;
   }
 
   void Bad(const char* word, const char* type, std::uint32_t offset) {
