@@ -103,6 +103,16 @@ class ContentAndPackTest(unittest.TestCase):
                     self.assertEqual(shown, srcs[:count])
                 self.assertTrue(all(n.isascii() for n in names))
 
+    def test_without_pil_the_pictures_are_plain_png(self):
+        factory = issues.IssueFactory(os.path.join(self.tmp.path, "nopil"), self.program,
+                                      self.pack)
+        factory.python = None
+        folder = factory.ensure_content(FREE_VIEW)
+        for name in ("coverFlash.jpg", "p001.jpg"):
+            with open(os.path.join(folder, name), "rb") as f:
+                self.assertEqual(f.read(4), b"\x89PNG")
+        self.assertIn("PIL missing", factory.picture_mode())
+
     def test_issue_files_are_cached_until_the_program_changes(self):
         self.assertEqual(status(self.fetch_issue(FREE_VIEW)[0]), 200)
         self.assertEqual(status(self.fetch_issue(FREE_VIEW)[0]), 200)

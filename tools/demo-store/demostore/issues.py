@@ -314,6 +314,8 @@ class IssueFactory:
                 if path:
                     return path, ""
                 path = self.issue_path(issue)
+                # Taken before the run: a program rebuilt meanwhile makes the stamp stale.
+                stamp = self._issue_stamp(issue)
                 os.makedirs(os.path.dirname(path), exist_ok=True)
                 tmp = path + ".tmp"
                 try:
@@ -328,7 +330,7 @@ class IssueFactory:
                     raise RuntimeError(f"muravel-pack failed (exit {done.returncode}): {out}")
                 os.replace(tmp, path)
                 with open(path + ".stamp", "w", encoding="utf-8") as f:
-                    f.write(self._issue_stamp(issue))
+                    f.write(stamp)
             self._set_error(issue, "")
             return path, ""
         except (RuntimeError, OSError, subprocess.SubprocessError) as e:
