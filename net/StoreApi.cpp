@@ -1,8 +1,8 @@
 #include "net/StoreApi.h"
 
-#include "app/base/FileUtil.h"
-
 #include <cstdlib>
+
+#include "app/base/FileUtil.h"
 
 namespace {
 
@@ -21,7 +21,9 @@ std::string Cat(std::initializer_list<std::string_view> parts) {
   return out;
 }
 
-const char* StorePrefix(ClientMode mode) { return mode == ClientMode::Enterprise ? "/enter/" : "/ebooks/"; }
+const char* StorePrefix(ClientMode mode) {
+  return mode == ClientMode::Enterprise ? "/enter/" : "/ebooks/";
+}
 
 std::string_view SectionName(StoreSection section) {
   return section == StoreSection::Book ? "nivora" : "magazine";
@@ -89,8 +91,8 @@ std::string CStoreApi::OnlineReadUrl(std::string_view type, std::string_view use
   const char* path =
       type == "book" ? "/book/online_client.php?vs=1" : "/magazine/online_client.php?vs=1";
   return Cat({m_hosts.webServer, path, "&method=clientread", "&user=", user, "&pass=", pass,
-              "&enpid=", pid, "&pid=", CFileUtil::EncodeBase64(pid), "&enter=",
-              mode == ClientMode::Enterprise ? "1" : "0", "&source="});
+              "&enpid=", pid, "&pid=", CFileUtil::EncodeBase64(pid),
+              "&enter=", mode == ClientMode::Enterprise ? "1" : "0", "&source="});
 }
 
 std::string CStoreApi::SubscriptionUrl() const {
@@ -127,8 +129,8 @@ std::string CStoreApi::NetworkListUrl(std::string_view list, StoreSection sectio
 
 std::string CStoreApi::NetworkListDeleteUrl(std::string_view list, StoreSection section,
                                             std::string_view pid, std::string_view uid) const {
-  return Cat({m_hosts.apiServer, NetworkListPath(list, section), "act=del&class=",
-              SectionClass(section), "&pid=", pid, "&uid=", uid});
+  return Cat({m_hosts.apiServer, NetworkListPath(list, section),
+              "act=del&class=", SectionClass(section), "&pid=", pid, "&uid=", uid});
 }
 
 std::string CStoreApi::BookInfoUrl(StoreSection section, std::string_view id,
@@ -148,4 +150,6 @@ std::string CStoreApi::ForgetPasswordUrl() const {
   return m_hosts.webServer + "/magazine/forgetpass.php";
 }
 
-std::string CStoreApi::EditPasswordUrl() const { return m_hosts.accountSite + "/enter/edit_pwd.php"; }
+std::string CStoreApi::EditPasswordUrl() const {
+  return m_hosts.accountSite + "/enter/edit_pwd.php";
+}

@@ -30,4 +30,8 @@ std::string AutostartEntryPath(std::string_view name);
 long CreateShortcut(std::string_view target, std::string_view description,
                     std::string_view workingFolder, std::string_view linkPath);
 
+// The content type registered for a file extension (".htm", dot included, any letter case):
+// from /etc/mime.types, else a small built-in table; empty when none is registered.
+std::string GetContentType(std::string_view extension);
+
 }  // namespace platform::shell

@@ -41,4 +41,35 @@ class PythonPeer {
   bool m_ok = false;
 };
 
+// nginx serving `root` on a free port, with its configuration and logs in a folder of its own.
+class NginxPeer {
+ public:
+  explicit NginxPeer(const std::string& root) {
+    m_port = testsupport::FreeLoopbackPort();
+    const std::string d = m_dir.path();
+    testsupport::WriteFileOrDie(
+        m_dir / "nginx.conf",
+        "daemon off;\nmaster_process off;\nworker_processes 1;\nerror_log " + d +
+            "/error.log;\npid " + d + "/nginx.pid;\nevents { worker_connections 64; }\n"
+            "http {\n  access_log off;\n  default_type application/octet-stream;\n"
+            "  client_body_temp_path " + d + "/body;\n  proxy_temp_path " + d + "/proxy;\n"
+            "  fastcgi_temp_path " + d + "/fastcgi;\n  uwsgi_temp_path " + d + "/uwsgi;\n"
+            "  scgi_temp_path " + d + "/scgi;\n"
+            "  server { listen 127.0.0.1:" + std::to_string(m_port) + "; root " + root +
+            "; }\n}\n");
+    m_ok = m_child.Start({"nginx", "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log"}) &&
+           testsupport::WaitForPort(m_port, std::chrono::seconds(10));
+  }
+  bool ok() const { return m_ok; }
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(m_port) + path;
+  }
+
+ private:
+  testsupport::TempDir m_dir;
+  testsupport::ChildProcess m_child;
+  int m_port = 0;
+  bool m_ok = false;
+};
+
 }  // namespace nettest
