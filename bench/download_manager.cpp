@@ -1,0 +1,97 @@
+// One run of the download manager with its production settings: the issues named on the command
+// line are requested at once from a store on loopback and downloaded into a fresh folder. Prints
+// one line of key=value figures for bench/download_manager.sh.
+//
+//   bench_download_manager SERVER FOLDER TYPE PID...
+#include "download/DownLoadManager.h"
+#include "store/ShelfLists.h"
+
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Counts completions the way the window would see them, without any work of its own.
+class CountingSink : public CDownloadEventSink {
+ public:
+  void SendEvent(int code, void* data) override {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (code == EVENT_DOWNLOAD_PROGRESS && static_cast<DownloadProgress*>(data)->percent == "100") {
+      ++m_complete;
+    }
+    if (code == EVENT_DOWNLOAD_STOPPED || code == EVENT_REQUEST_FAILED ||
+        code == EVENT_ALREADY_ON_SHELF) {
+      ++m_failed;
+    }
+    m_changed.notify_all();
+  }
+  // Waits until `count` downloads ended; false when one failed or after the time-out.
+  bool WaitForEnds(int count, std::chrono::seconds timeout) {
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_changed.wait_for(guard, timeout, [&] { return m_complete + m_failed >= count; });
+    return m_complete == count;
+  }
+
+ private:
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  int m_complete = 0;
+  int m_failed = 0;
+};
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 5) {
+    std::fprintf(stderr, "usage: %s SERVER FOLDER TYPE PID...\n", argv[0]);
+    return 2;
+  }
+  const std::string server = argv[1];
+  const std::string folder = argv[2];
+  const std::string type = argv[3];
+  std::vector<std::string> pids(argv + 4, argv + argc);
+
+  CShelfLists shelf(ShelfFiles{folder + "/BookShelf.xml", folder + "/MagShelf.xml",
+                               folder + "/BookNewRead.xml", folder + "/MagNewRead.xml"});
+  DownloadTunables tunables;  // production values, apart from where things go
+  tunables.apiServer = server;
+  tunables.downloadFolder = folder + "/down/";
+  tunables.imagesFolder = folder + "/Images";
+  CountingSink sink;
+  CDownLoadManager manager(shelf, tunables);
+  manager.SetEventSink(&sink);
+
+  const double cpuBefore = CpuSeconds();
+  const auto began = std::chrono::steady_clock::now();
+  for (const auto& pid : pids) manager.RequestDownload(type, pid);
+  const bool ok = sink.WaitForEnds(static_cast<int>(pids.size()), std::chrono::seconds(600));
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  const double cpu = CpuSeconds() - cpuBefore;
+  manager.WaitForIdle(std::chrono::seconds(30));
+
+  long long bytes = 0;
+  for (const auto& pid : pids) {
+    if (MagInfoPtr record = shelf.FindRecord(type, pid)) bytes += record->filelen;
+  }
+  const DownloadStats stats = manager.GetStats();
+  std::printf("ok=%d bytes=%lld seconds=%.3f cpu=%.3f saves=%llu events=%llu progress=%llu\n",
+              ok ? 1 : 0, bytes, seconds, cpu, static_cast<unsigned long long>(stats.shelfSaves),
+              static_cast<unsigned long long>(stats.events),
+              static_cast<unsigned long long>(stats.progressEvents));
+  return ok ? 0 : 1;
+}
