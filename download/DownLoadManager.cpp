@@ -85,6 +85,7 @@ struct CDownLoadManager::Transfer {
   std::int64_t offset = 0;
   TransferDoneFn onDone;
   TransferProgressFn onProgress;
+  std::function<void()> onStart;  // run by the worker before the transfer begins
   std::atomic<bool> stopRequested{false};
   std::mutex httpLock;     // guards `http` between the worker and a stopping thread
   CMyHttp* http = nullptr; // the worker's client while it runs
@@ -340,6 +341,14 @@ bool CDownLoadManager::IsTransferRunning(const std::shared_ptr<CMagInfo>& record
 bool CDownLoadManager::StartTransfer(TransferKey key, const std::string& url,
                                      const std::string& path, std::int64_t resumeOffset,
                                      TransferDoneFn onDone, TransferProgressFn onProgress) {
+  return StartTransferAnnounced(std::move(key), url, path, resumeOffset, std::move(onDone),
+                                std::move(onProgress), nullptr);
+}
+
+bool CDownLoadManager::StartTransferAnnounced(TransferKey key, const std::string& url,
+                                              const std::string& path, std::int64_t resumeOffset,
+                                              TransferDoneFn onDone, TransferProgressFn onProgress,
+                                              std::function<void()> onStart) {
   if (m_closed || path.empty()) return false;
   auto transfer = std::make_shared<Transfer>();
   transfer->key = std::move(key);
@@ -348,6 +357,7 @@ bool CDownLoadManager::StartTransfer(TransferKey key, const std::string& url,
   transfer->offset = std::max<std::int64_t>(resumeOffset, 0);
   transfer->onDone = std::move(onDone);
   transfer->onProgress = std::move(onProgress);
+  transfer->onStart = std::move(onStart);
   {
     // Registered before the worker runs, so that a second start for the same key is refused
     // at once rather than after the worker got going.
@@ -366,6 +376,8 @@ bool CDownLoadManager::StartTransfer(TransferKey key, const std::string& url,
 }
 
 void CDownLoadManager::RunTransfer(std::shared_ptr<Transfer> transfer) {
+  // The worker announces its own start, so that the announcement comes before any progress.
+  if (transfer->onStart) transfer->onStart();
   const std::string temp = transfer->path + kTempSuffix;
   fs::CreateFolders(fs::ParentOf(transfer->path));
   int code = 0;
@@ -498,7 +510,7 @@ void CDownLoadManager::OnRecordReply(const DownloadRequest& request, const std::
   Send(EVENT_RECORD_ADDED, record.get());
   {
     RecordGuard guard(*this);
-    if (m_activeCount < m_tunables.maxActive) StartRecordTransfer(record, 0);
+    if (m_activeCount < m_tunables.maxActive) StartRecordTransfer(record, 0, StartEvent::None);
   }
   StartCover(record);
   SaveList(request.type);
@@ -507,19 +519,24 @@ void CDownLoadManager::OnRecordReply(const DownloadRequest& request, const std::
 // Called with the download lock held, so that the worker's OnFileDone, which takes that lock,
 // always comes after the count went up. Counts the download only when its worker really started.
 bool CDownLoadManager::StartRecordTransfer(const std::shared_ptr<CMagInfo>& record,
-                                           std::int64_t offset) {
+                                           std::int64_t offset, StartEvent event) {
   if (record->savepath.empty()) {
     record->savepath = MakeSavePath(DownloadFolder(), record->name, record->date, record->pid);
   }
   TransferKey key{TransferKey::Kind::Record, record, {}};
-  const bool started = StartTransfer(
+  std::function<void()> onStart;
+  if (event == StartEvent::Send) {
+    onStart = [this, record] { Send(EVENT_DOWNLOAD_STARTED, record.get()); };
+  }
+  const bool started = StartTransferAnnounced(
       key, record->load_url, record->savepath, offset,
       [this](const TransferKey& k, const std::string& path, TransferResult result) {
         OnFileDone(k.record, path, result);
       },
       [this](const TransferKey& k, std::int64_t bytes, std::int64_t total) {
         OnFileProgress(k.record, bytes, total);
-      });
+      },
+      std::move(onStart));
   if (started) {
     record->down = 1;
     ++m_activeCount;
@@ -608,12 +625,12 @@ bool CDownLoadManager::StartNextQueued() {
     } else {
       const std::int64_t offset = TempLength(record->savepath);
       record->downlen = ClampToInt(offset);
-      started = StartRecordTransfer(record, offset);
+      // 10001 is sent by the new worker itself, before any of its progress.
+      started = StartRecordTransfer(record, offset, StartEvent::Send);
       // A record that could not start stays waiting for the next call.
     }
   }
   SaveList(type);
-  if (started) Send(EVENT_DOWNLOAD_STARTED, record.get());
   return started;
 }
 
@@ -627,7 +644,7 @@ bool CDownLoadManager::ResumeDownload(const std::string& type, const std::string
     if (record->down == 2 && CFileUtil::FileExists(record->savepath)) return false;
     const std::int64_t offset = TempLength(record->savepath);
     record->downlen = ClampToInt(offset);
-    started = StartRecordTransfer(record, offset);
+    started = StartRecordTransfer(record, offset, StartEvent::None);
   }
   SaveList(type);
   return started;

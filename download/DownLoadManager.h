@@ -134,7 +134,8 @@ class CDownLoadManager {
   // End of an issue download (worker thread).
   void OnFileDone(const std::shared_ptr<CMagInfo>& record, const std::string& finalPath,
                   TransferResult result);
-  // Starts the first waiting record (magazines first); false when none was started.
+  // Starts the first waiting record (magazines first); its worker sends 10001 before any
+  // progress. False when none was started.
   bool StartNextQueued();
   // The bookshelf resumes a stopped download; false when nothing was started.
   bool ResumeDownload(const std::string& type, const std::string& pid);
@@ -179,7 +180,12 @@ class CDownLoadManager {
   void Send(int code, void* data);
   void SaveList(const std::string& type);
   void SendProgress(const CMagInfo& record, int percent);
-  bool StartRecordTransfer(const std::shared_ptr<CMagInfo>& record, std::int64_t offset);
+  enum class StartEvent { None, Send };
+  bool StartRecordTransfer(const std::shared_ptr<CMagInfo>& record, std::int64_t offset,
+                           StartEvent event);
+  bool StartTransferAnnounced(TransferKey key, const std::string& url, const std::string& path,
+                              std::int64_t resumeOffset, TransferDoneFn onDone,
+                              TransferProgressFn onProgress, std::function<void()> onStart);
   void StartCover(const std::shared_ptr<CMagInfo>& record);
   void RunTransfer(std::shared_ptr<Transfer> transfer);
   void RunRecordRequest(DownloadRequest request, std::string url);
