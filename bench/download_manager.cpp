@@ -3,8 +3,11 @@
 // one line of key=value figures for bench/download_manager.sh.
 //
 //   bench_download_manager SERVER FOLDER TYPE PID...
+//   bench_download_manager --client FOLDER URL...   (the HTTP client alone, one thread a URL)
 #include "download/DownLoadManager.h"
 #include "store/ShelfLists.h"
+
+#include "platform/fs.h"
 
 #include <sys/resource.h>
 
@@ -14,6 +17,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -55,7 +59,34 @@ double CpuSeconds() {
 
 }  // namespace
 
+// The same downloads with the client alone: what the manager adds is the difference.
+int RunClientAlone(const std::string& folder, const std::vector<std::string>& urls) {
+  std::atomic<long long> bytes{0};
+  std::atomic<int> failures{0};
+  const double cpuBefore = CpuSeconds();
+  const auto began = std::chrono::steady_clock::now();
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < urls.size(); ++i) {
+    threads.emplace_back([&, i] {
+      const std::string path = folder + "/client" + std::to_string(i) + ".bin";
+      CMyHttp http;
+      http.SetProgressCallback([](void*, int, int) {}, nullptr);
+      if (http.Download(urls[i], "", 0, "", path) != HTTP_OK) ++failures;
+      bytes += static_cast<long long>(platform::fs::FileSize(path).value_or(0));
+    });
+  }
+  for (auto& t : threads) t.join();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  std::printf("ok=%d bytes=%lld seconds=%.3f cpu=%.3f\n", failures == 0 ? 1 : 0, bytes.load(),
+              seconds, CpuSeconds() - cpuBefore);
+  return failures == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
+  if (argc >= 4 && std::string(argv[1]) == "--client") {
+    return RunClientAlone(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+  }
   if (argc < 5) {
     std::fprintf(stderr, "usage: %s SERVER FOLDER TYPE PID...\n", argv[0]);
     return 2;

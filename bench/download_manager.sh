@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # bench/download_manager.sh BUILD_DIR: five issues of 200 MiB downloaded at once from nginx on
 # loopback by the download manager (production settings: 1 KiB pieces, progress every 200 ms),
-# and the same five files fetched by five curl processes in parallel in the same run.
+# and the same five files fetched by five curl processes in parallel in the same run; the HTTP
+# client alone (five threads, no manager) is shown too, to tell the manager's share apart.
 # Prints MB/s, CPU seconds per GiB, shelf saves and events, and two RATIO lines (ours / curl,
 # above 1 means we are better).
 set -euo pipefail
@@ -84,6 +85,18 @@ if [[ "$our_bytes" != "$expected" ]]; then
 fi
 rm -rf "$work/ours/down"
 
+# The HTTP client alone, five threads: the part of the figures that is not the manager's.
+mkdir -p "$work/client"
+urls=()
+for i in 1 2 3 4 5; do urls+=("$base/files/issue$i.bin"); done
+client_line=$("$exe" --client "$work/client" "${urls[@]}" || true)
+eval "$(echo "$client_line" | tr ' ' '\n' | grep -E '^[a-z]+=[0-9.]+$' | sed 's/^/client_/')"
+if [[ "${client_ok:-0}" != 1 || "$client_bytes" != "$expected" ]]; then
+  echo "download_manager: client run failed: $client_line" >&2
+  exit 1
+fi
+rm -rf "$work/client"
+
 # curl, five processes in parallel, timed with their CPU use.
 curl_line=$(python3 - "$base" "$work/curl" <<'PY'
 import resource, subprocess, sys, time
@@ -106,16 +119,17 @@ if [[ "${curl_ok:-0}" != 1 || "$curl_bytes" != "$expected" ]]; then
 fi
 
 python3 - "$expected" "$our_seconds" "$our_cpu" "$our_saves" "$our_events" "$our_progress" \
-  "$curl_seconds" "$curl_cpu" <<'PY'
+  "$curl_seconds" "$curl_cpu" "$client_seconds" "$client_cpu" <<'PY'
 import sys
-total, os_, oc, saves, events, progress, cs, cc = sys.argv[1:]
+total, os_, oc, saves, events, progress, cs, cc, ks, kc = sys.argv[1:]
 total = int(total); gib = total / 2**30; mb = total / 1e6
-os_, oc, cs, cc = map(float, (os_, oc, cs, cc))
+os_, oc, cs, cc, ks, kc = map(float, (os_, oc, cs, cc, ks, kc))
 our_mbps, curl_mbps = mb / os_, mb / cs
 our_cpu, curl_cpu = oc / gib, cc / gib
 print("%-18s %10s %12s %12s %8s %8s" % ("client", "MB/s", "CPU s/GiB", "seconds", "saves", "events"))
 print("%-18s %10.1f %12.3f %12.2f %8s %8s" % ("download manager", our_mbps, our_cpu, os_, saves,
                                              "%s (%s progress)" % (events, progress)))
+print("%-18s %10.1f %12.3f %12.2f %8s %8s" % ("client alone x5", mb / ks, kc / gib, ks, "-", "-"))
 print("%-18s %10.1f %12.3f %12.2f %8s %8s" % ("curl x5", curl_mbps, curl_cpu, cs, "-", "-"))
 print("RATIO download_manager_mbps %.3f" % (our_mbps / curl_mbps))
 print("RATIO download_manager_cpu %.3f" % (curl_cpu / our_cpu if our_cpu > 0 else 0.0))
