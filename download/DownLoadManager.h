@@ -117,8 +117,8 @@ class CDownLoadManager {
   void SetEventSink(CDownloadEventSink* sink);
 
   // A page asks for an issue (UI thread): already on the shelf gives 10005, otherwise the
-  // record is asked from the store on a worker. False when the request was refused (empty pid
-  // or type).
+  // record is asked from the store on a worker. A refused request (type not "book" or "mag",
+  // pid empty or holding blanks or control bytes, program closing) sends 10003 and is false.
   bool RequestDownload(const std::string& type, const std::string& pid,
                        const std::string& extra = {});
   // The store's reply to a record request (worker thread); reply empty when the request failed.
@@ -153,7 +153,7 @@ class CDownLoadManager {
   bool IsTransferRunning(const std::shared_ptr<CMagInfo>& record);
   // Issue downloads running now.
   int GetActiveCount();
-  // Waits until no worker runs; false after `timeout`.
+  // Waits until no worker runs (never call it on a worker); false after `timeout`.
   bool WaitForIdle(std::chrono::milliseconds timeout);
   // Counters since construction.
   DownloadStats GetStats();
