@@ -6,7 +6,9 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
+#include <filesystem>
 
 namespace lsn = platform::listen;
 namespace fs = platform::fs;
@@ -274,6 +276,10 @@ CServerContext CServerContext::Make(const ServerSettings& settings, CMyMemFile* 
   while (normalised.size() > 1 && normalised.back() == c.separator) normalised.pop_back();
   c.documentRoot = normalised;
   c.htmContentType = platform::shell::GetContentType(".htm");
+  if (c.rootKind == RootKind::Disk) {
+    std::error_code ec;
+    c.resolvedRoot = std::filesystem::weakly_canonical(fs::ToNative(c.documentRoot), ec).string();
+  }
   return c;
 }
 
@@ -363,8 +369,10 @@ SocketStep CRequestSocket::OnSend() {
     m_outputCount = 0;
     if (!m_file) break;
     std::size_t got = 0;
-    if (ReadFileChunk(m_file, m_buffer.get(), m_capacity, &got)) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(m_capacity, m_fileLeft));
+    if (want && ReadFileChunk(m_file, m_buffer.get(), want, &got)) {
       m_outputCount = got;
+      m_fileLeft -= got;
     } else {
       CloseFile();
     }
@@ -398,6 +406,7 @@ bool CRequestSocket::ProcessReceived(const char* data, std::size_t count) {
         AddToBody(data, count, index);
       } else {
         m_state = RequestState::Done;
+        m_beyondRequest = index < count;
       }
     }
   } else if (m_state == RequestState::Body) {
@@ -472,6 +481,7 @@ void CRequestSocket::AddToBody(const char* data, std::size_t count, std::size_t 
   if (index < count) r.body.append(data + index, count - index);
   const auto wanted = static_cast<std::size_t>(std::max<long long>(r.bodyLength, 0));
   if (r.body.size() >= wanted) {
+    m_beyondRequest = r.body.size() > wanted;
     r.body.resize(wanted);
     m_state = RequestState::Done;
   }
@@ -504,7 +514,15 @@ void CRequestSocket::StartResponse(std::string_view status) {
   AddText(status);
   AddText("\r\n");
   AddHeader("Server", kServerHeader);
-  AddHeader("Date", FormatHttpDate(static_cast<std::int64_t>(std::time(nullptr))));
+  // One date text per second is enough for every reply of that second.
+  thread_local std::time_t cachedSecond = -1;
+  thread_local std::string cachedDate;
+  const std::time_t now = std::time(nullptr);
+  if (now != cachedSecond) {
+    cachedSecond = now;
+    cachedDate = FormatHttpDate(static_cast<std::int64_t>(now));
+  }
+  AddHeader("Date", cachedDate);
 }
 
 void CRequestSocket::AddHeader(std::string_view name, std::string_view text) {
@@ -599,6 +617,10 @@ bool CRequestSocket::FindTarget() {
     return true;
   }
   while (path.size() > 1 && path.back() == sep) path.pop_back();
+  if (disk && !ResolvesInsideRoot(path)) {
+    AddError("400 Bad Request");
+    return true;
+  }
   r.fullPath = path;
   r.found = true;
   r.isFolder = kind == fs::Kind::Folder;
@@ -612,6 +634,17 @@ bool CRequestSocket::FindTarget() {
     return true;
   }
   return false;
+}
+
+bool CRequestSocket::ResolvesInsideRoot(const std::string& path) const {
+  // A link below the root may point anywhere; what it resolves to must still be inside.
+  const std::string& root = m_context.resolvedRoot;
+  if (root.empty()) return false;
+  std::error_code ec;
+  const std::string real = std::filesystem::canonical(fs::ToNative(path), ec).string();
+  if (ec) return false;
+  return real == root || (real.size() > root.size() && real.compare(0, root.size(), root) == 0 &&
+                          (real[root.size()] == '/' || root == "/"));
 }
 
 bool CRequestSocket::CheckDefault(std::string_view names, bool isApplication) {
@@ -699,7 +732,8 @@ bool CRequestSocket::AddHeading() {
   }
   StartResponse("200 OK");
   AddContentType();
-  AddHeader("Content-length", static_cast<long long>(fs::FileSize(r.fullPath).value_or(0)));
+  m_fileLeft = fs::FileSize(r.fullPath).value_or(0);
+  AddHeader("Content-length", static_cast<long long>(m_fileLeft));
   if (modified) AddHeader("Last-Modified", FormatHttpDate(*modified));
   AddText("\r\n");
   return true;
@@ -712,12 +746,16 @@ void CRequestSocket::AddFirstContent() {
   }
   if (!m_file) return;
   std::size_t got = 0;
-  if (m_outputCount < m_capacity &&
-      ReadFileChunk(m_file, m_buffer.get() + m_outputCount, m_capacity - m_outputCount, &got)) {
+  const auto want = static_cast<std::size_t>(
+      std::min<std::uint64_t>(m_capacity - std::min(m_capacity, m_outputCount), m_fileLeft));
+  if (want && ReadFileChunk(m_file, m_buffer.get() + m_outputCount, want, &got)) {
     m_outputCount += got;
-  } else {
-    CloseFile();
+    m_fileLeft -= got;
   }
+  // The whole file is read (its length as announced): nothing is left for OnSend.
+  // The file read to its announced length, or failing: nothing is left for OnSend. With no room
+  // left in the buffer the first chunk simply follows from OnSend.
+  if (m_fileLeft == 0 || (want && !got)) CloseFile();
 }
 
 void CRequestSocket::AddContentType() {
@@ -853,7 +891,7 @@ struct CHttpServer::Connection {
   std::unique_ptr<CRequestSocket> socket;
   std::list<Connection*>::iterator place;
   std::chrono::steady_clock::time_point lastActivity;
-  unsigned waiting = 0;
+  unsigned waiting = 0;  // what the loop waits for; 0 while not registered with it
 };
 
 CHttpServer::CHttpServer(CMyMemFile& store, const ServerSettings& settings)
@@ -861,7 +899,7 @@ CHttpServer::CHttpServer(CMyMemFile& store, const ServerSettings& settings)
 
 CHttpServer::~CHttpServer() {
   for (Connection* c : m_byActivity) {
-    m_poller.Remove(c->socket->socket());
+    if (c->waiting) m_poller.Remove(c->socket->socket());
     delete c;
   }
   m_byActivity.clear();
@@ -916,24 +954,18 @@ void CHttpServer::AcceptAll() {
     if (!m_pool.empty()) {
       buffer = std::move(m_pool.back().first);
       capacity = m_pool.back().second;
+      m_poolBytes -= capacity;
       m_pool.pop_back();
     }
     std::unique_ptr<CRequestSocket> s = m_listen->OnAccept(std::move(buffer), capacity);
-    if (!s) {
-      // The buffer went with the failed object; nothing pending any more.
-      return;
-    }
+    if (!s) return;  // nothing pending any more (the buffer went with the object)
     auto* c = new Connection;
     c->socket = std::move(s);
     c->lastActivity = std::chrono::steady_clock::now();
     m_byActivity.push_back(c);
     c->place = std::prev(m_byActivity.end());
-    c->waiting = lsn::kReadable;
-    if (!m_poller.Add(c->socket->socket(), lsn::kReadable, c)) {
-      Drop(c, false);
-      continue;
-    }
-    // Most clients send their request together with the connection: read it at once.
+    // The request has usually arrived with the connection: read it at once, and wait in the
+    // loop only for what is still missing.
     Apply(c, c->socket->OnReceive());
   }
 }
@@ -961,7 +993,13 @@ void CHttpServer::Apply(Connection* c, SocketStep step) {
     case SocketStep::WaitRead:
     case SocketStep::WaitWrite: {
       const unsigned want = step == SocketStep::WaitRead ? lsn::kReadable : lsn::kWritable;
-      if (want != c->waiting) {
+      if (c->waiting == 0) {
+        if (!m_poller.Add(c->socket->socket(), want, c)) {
+          Drop(c, false);
+          return;
+        }
+        c->waiting = want;
+      } else if (want != c->waiting) {
         c->waiting = want;
         m_poller.Modify(c->socket->socket(), want, c);
       }
@@ -979,10 +1017,10 @@ void CHttpServer::Apply(Connection* c, SocketStep step) {
 
 void CHttpServer::Drop(Connection* c, bool graceful) {
   const lsn::SocketHandle s = c->socket->socket();
-  m_poller.Remove(s);
-  if (graceful) {
-    // The peer gets the end of the reply; what it sent beyond its request is discarded so that
-    // closing does not reset the connection under the reply.
+  if (c->waiting) m_poller.Remove(s);
+  if (graceful && c->socket->sentBeyondRequest()) {
+    // The client sent more than its request. What is still unread is discarded, so that closing
+    // does not reset the connection under the reply.
     lsn::ShutdownSend(s);
     char scratch[4096];
     std::size_t drained = 0;
@@ -994,8 +1032,11 @@ void CHttpServer::Drop(Connection* c, bool graceful) {
   }
   std::size_t capacity = 0;
   std::unique_ptr<char[]> buffer = c->socket->TakeBuffer(&capacity);
-  if (buffer && capacity == m_context.settings.bufferPreset &&
-      m_pool.size() < m_context.settings.bufferPoolLimit) {
+  // Buffers are kept for the next connections up to a bound in bytes; one that grew for a large
+  // reply is kept as it is, so that the next such reply does not grow it again.
+  const std::size_t limit = m_context.settings.bufferPoolLimit * m_context.settings.bufferPreset;
+  if (buffer && capacity >= m_context.settings.bufferPreset && m_poolBytes + capacity <= limit) {
+    m_poolBytes += capacity;
     m_pool.emplace_back(std::move(buffer), capacity);
   }
   m_byActivity.erase(c->place);

@@ -32,7 +32,7 @@ struct ServerSettings {
   int backlog = 5;
   std::chrono::milliseconds startTimeout{60000};       // StartServer's wait for the thread
   std::size_t bufferPreset = 1 << 20;                  // output buffer capacity per connection
-  std::size_t bufferPoolLimit = 64;                    // idle buffers kept for new connections
+  std::size_t bufferPoolLimit = 64;                    // idle buffers kept, in presets' worth
   std::size_t maxHeaderBytes = 64 * 1024;              // request line and headers together
   long long maxBodyBytes = 1 << 20;                    // a declared body above this is refused
   std::chrono::milliseconds idleTimeout{30000};        // a connection without progress is closed
@@ -57,6 +57,7 @@ struct CServerContext {
   ServerSettings settings;
   CMyMemFile* store = nullptr;
   std::string htmContentType;  // the type registered for ".htm"
+  std::string resolvedRoot;    // a disk root with its links resolved (native bytes)
   // Builds the context for `settings` (server name, normalised root).
   static CServerContext Make(const ServerSettings& settings, CMyMemFile* store);
 };
@@ -114,6 +115,8 @@ class CRequestSocket {
   // Gives the output buffer back (the server keeps it for the next connection).
   std::unique_ptr<char[]> TakeBuffer(std::size_t* capacity);
   platform::listen::SocketHandle socket() const { return m_socket; }
+  // True when the client sent bytes beyond its request (they are discarded before closing).
+  bool sentBeyondRequest() const { return m_beyondRequest; }
   void SetPeer(std::string host, int port);
 
   // Reply helpers: each appends to the output buffer.
@@ -143,6 +146,7 @@ class CRequestSocket {
   void AddToBody(const char* data, std::size_t count, std::size_t index);
   void ApplyGeneralRules();
   bool FindTarget();
+  bool ResolvesInsideRoot(const std::string& path) const;
   bool CheckDefault(std::string_view names, bool isApplication);
   std::string PathToUrl(std::string_view path) const;
   bool IsServerApplication();
@@ -161,10 +165,12 @@ class CRequestSocket {
   std::string m_currentLine;
   RequestState m_state = RequestState::Request;
   std::FILE* m_file = nullptr;
+  std::uint64_t m_fileLeft = 0;  // bytes of the open file not yet read
   std::size_t m_headerBytes = 0;
   std::string m_peerHost;
   int m_peerPort = 0;
   bool m_killed = false;
+  bool m_beyondRequest = false;
 };
 
 // The connection class the server creates: its handler answers the self-test path and the
@@ -222,6 +228,7 @@ class CHttpServer {
   std::atomic<bool> m_stop{false};
   std::list<Connection*> m_byActivity;  // least recently active first
   std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>> m_pool;
+  std::size_t m_poolBytes = 0;
   std::string m_listenError;
 };
 

@@ -93,6 +93,7 @@ void CMyMemFile::Clear() {
   std::lock_guard<std::mutex> hold(m_storeLock);
   m_entries.clear();
   m_containerBlock.reset();
+  m_earlierBlocks.clear();
 }
 
 std::size_t CMyMemFile::EntryCount() const {
@@ -133,6 +134,7 @@ bool CMyMemFile::LoadContainerBytes(std::string resource, std::u16string_view fo
   const char* base = block.get();
   {
     std::lock_guard<std::mutex> hold(m_storeLock);
+    if (m_containerBlock) m_earlierBlocks.push_back(std::move(m_containerBlock));
     m_containerBlock = std::move(block);
   }
   const bool preview = priceFlag == "1" && owned == Ownership::NotOwned;

@@ -103,6 +103,8 @@ class CMyMemFile {
   mutable std::mutex m_storeLock;
   std::vector<std::unique_ptr<MemFileEntry>> m_entries;
   std::unique_ptr<char[]> m_containerBlock;
+  // Blocks of earlier loads that were not cleared: entries may still point into them.
+  std::vector<std::unique_ptr<char[]>> m_earlierBlocks;
 
   mutable std::mutex m_serverStartLock;
   std::condition_variable m_serverReported;

@@ -432,18 +432,30 @@ CMyHttp::AttemptResult CMyHttp::RunAttempts(std::string_view url, std::string_vi
   return AttemptResult::TooManyRedirects;
 }
 
-CMyHttp::BodyEnd CMyHttp::ReadBodyToMemory(platform::Socket s, std::string& body) {
+CMyHttp::BodyEnd CMyHttp::ReadBodyToMemory(platform::Socket s, std::string& body,
+                                           std::size_t complete) {
   std::vector<char> piece(static_cast<std::size_t>(m_tunables.bodyPieceSize));
   for (;;) {
     const long n = platform::Recv(s, piece.data(), piece.size(),
                                   m_tunables.receiveIdleTimeoutMs, &m_stop);
-    if (n == platform::kRecvTimeout) return BodyEnd::Failed;
+    if (n == platform::kRecvTimeout) {
+      // A server that keeps the connection open after the whole announced body has sent it all.
+      return complete > 0 && body.size() >= complete ? BodyEnd::Closed : BodyEnd::Failed;
+    }
     if (n == platform::kRecvStopped) return BodyEnd::Stopped;
     if (n <= 0) return BodyEnd::Closed;
     body.append(piece.data(), static_cast<std::size_t>(n));
     if (Stopped()) return BodyEnd::Stopped;
   }
 }
+
+namespace {
+
+std::size_t ContentLengthOf(const ResponseHead& head) {
+  return head.contentLength > 0 ? static_cast<std::size_t>(head.contentLength) : 0;
+}
+
+}  // namespace
 
 int CMyHttp::Request(std::string_view url, std::string_view postData, int postLength,
                      std::string_view referer, std::string& response) {
@@ -457,7 +469,9 @@ int CMyHttp::Request(std::string_view url, std::string_view postData, int postLe
   if (reply.head.status != 200) return HTTP_ERR_STATUS;
   std::string body = std::move(reply.firstPart);
   // A reply cut off by the idle time-out or a stop is not a body.
-  if (ReadBodyToMemory(reply.socket.get(), body) != BodyEnd::Closed) return HTTP_ERR_CONNECT;
+  if (ReadBodyToMemory(reply.socket.get(), body, ContentLengthOf(reply.head)) != BodyEnd::Closed) {
+    return HTTP_ERR_CONNECT;
+  }
   reply.socket.Reset();
   if (IsChunked(reply.head.transferEncoding)) DecodeChunked(body);
   response = std::move(body);
@@ -476,7 +490,7 @@ int CMyHttp::Download(std::string_view url, std::string_view postData, int postL
 
   if (IsChunked(reply.head.transferEncoding)) {
     std::string body = std::move(reply.firstPart);
-    if (ReadBodyToMemory(s, body) != BodyEnd::Closed) return HTTP_ERR_CONNECT;
+    if (ReadBodyToMemory(s, body, 0) != BodyEnd::Closed) return HTTP_ERR_CONNECT;
     reply.socket.Reset();
     // A chunked body that breaks off is not a complete file.
     if (DecodeChunked(body).status == ChunkedStatus::Truncated) return HTTP_ERR_CONNECT;
@@ -505,7 +519,12 @@ int CMyHttp::Download(std::string_view url, std::string_view postData, int postL
   while (!failed) {
     const long n = platform::Recv(s, piece.data(), piece.size(),
                                   m_tunables.receiveIdleTimeoutMs, &m_stop);
-    if (n == platform::kRecvTimeout || n == platform::kRecvStopped) {
+    if (n == platform::kRecvTimeout &&
+        !(reply.head.contentLength > 0 && received >= reply.head.contentLength)) {
+      failed = true;
+      break;
+    }
+    if (n == platform::kRecvStopped) {
       failed = true;
       break;
     }

@@ -119,7 +119,9 @@ class CMyHttp {
   std::string BuildRequest(const UrlParts& target, std::string_view postData, int postLength,
                            std::string_view referer) const;
   bool ReadHeader(platform::Socket s, Reply& reply);
-  BodyEnd ReadBodyToMemory(platform::Socket s, std::string& body);
+  // Receives until the peer closes; `complete` (> 0) is the announced length, enough when the
+  // peer then falls silent instead of closing.
+  BodyEnd ReadBodyToMemory(platform::Socket s, std::string& body, std::size_t complete);
   bool Stopped() const { return m_stop.load(std::memory_order_relaxed) != 0; }
 
   HttpTunables m_tunables;

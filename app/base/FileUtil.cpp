@@ -44,9 +44,8 @@ std::string Base64(std::string_view text, const char* alphabet, char pad) {
 }  // namespace
 
 std::string CFileUtil::GetModulePath() {
-  std::string path = platform::fs::GetModulePath();
-  if (path.size() > platform::fs::kMaxPath) path.resize(platform::fs::kMaxPath);
-  return path;
+  // Not cut at 260 characters: a cut path would name another file, and Linux paths may be longer.
+  return platform::fs::GetModulePath();
 }
 
 std::string CFileUtil::GetModuleFolder() {

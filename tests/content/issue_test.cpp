@@ -339,6 +339,18 @@ TEST(PackToolTest, PackageListExtractAndResources) {
   for (const auto& e : m->Resources()) count162 += e.id == 162;
   EXPECT_EQ(count162, 1);
   EXPECT_EQ(ReadAll(dir / "changed.exe").substr(0, 68), ReadAll(dir / "program"));
+  // An issue made from an issue file keeps none of the old issue's texts.
+  ASSERT_EQ(RunPack({"issue", "--program", dir / "changed.exe", "--folder", FixtureIssueFolder(),
+                     "--out", dir / "second.exe", "--pid", "2", "--name", "n", "--date", "d",
+                     "--type", "book", "--price-flag", "0", "--reader-kind", "1"}),
+            0);
+  CIssueInfo second;
+  second.LoadFromModule(dir / "second.exe");
+  EXPECT_EQ(second.pid, "2");
+  EXPECT_EQ(second.type, "book");
+  auto secondModule = mod::CResourceModule::Open(dir / "second.exe");
+  ASSERT_TRUE(secondModule);
+  EXPECT_TRUE(secondModule->LoadResource("MYDATA", 151, value));  // the program's own stays
   // Bad command lines are refused with a usage error and write nothing.
   EXPECT_EQ(RunPack({"issue", "--program", dir / "program", "--type", "comic"}), 2);
   EXPECT_EQ(RunPack({"resources", issue, dir / "x.exe", "--set", "abc=" + (dir / "pid.txt")}), 2);

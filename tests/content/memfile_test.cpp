@@ -1,3 +1,4 @@
+#include "content/FolderPackage.h"
 #include "content/MyMemFile.h"
 
 #include <gtest/gtest.h>
@@ -49,6 +50,19 @@ TEST(MemFileTest, ClearForgetsEverythingAndIsHarmlessWhenEmpty) {
   EXPECT_EQ(store.ContainerBlock(), nullptr);
   EXPECT_EQ(store.EntryCount(), 0u);
   store.Clear();
+}
+
+TEST(MemFileTest, ASecondLoadWithoutClearKeepsTheFirstFilesReadable) {
+  CMyMemFile store;
+  ASSERT_TRUE(store.LoadContainerBytes(BuildFolderPackage({{"a", "first issue"}}),
+                                       IssueFolder("mag", "1"), "0", Ownership::NotOwned, "", ""));
+  ASSERT_TRUE(store.LoadContainerBytes(BuildFolderPackage({{"b", "second issue"}}),
+                                       IssueFolder("mag", "2"), "0", Ownership::NotOwned, "", ""));
+  std::string out;
+  ASSERT_TRUE(store.ReadFile(IssueFolder("mag", "1") + u"a", out));
+  EXPECT_EQ(out, "first issue");
+  ASSERT_TRUE(store.ReadFile(IssueFolder("mag", "2") + u"b", out));
+  EXPECT_EQ(out, "second issue");
 }
 
 TEST(MemFileTest, NamesLongerThan255CharactersAreNotAdded) {

@@ -8,7 +8,11 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <regex>
@@ -199,6 +203,38 @@ TEST(ServerTest, RequestsWithoutAnEndAreClosed) {
   EXPECT_EQ(Body(Get(server.port, "GET /test_http/ HTTP/1.0\r\n\r\n")), "<HTTP_OK>");
 }
 
+TEST(ServerTest, AClientThatStopsReadingIsClosedWhenIdle) {
+  ServerSettings s;
+  s.idleTimeout = std::chrono::milliseconds(300);
+  RunningServer server(s);
+  ASSERT_TRUE(server.ok());
+  server.store.AddOwnedFile(IssueFolder("mag", "1") + u"big", std::string(32 << 20, 'b'));
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  const int small = 4096;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(server.port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const std::string request = "GET /mag/1/big HTTP/1.0\r\n\r\n";
+  ASSERT_EQ(::send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // not reading meanwhile
+  // Now the end (or a reset) comes long before 32 MiB have been read.
+  std::size_t got = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0 || std::chrono::steady_clock::now() > end) break;
+    got += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  EXPECT_LT(got, std::size_t(32) << 20);
+  EXPECT_EQ(Body(Get(server.port, "GET /test_http/ HTTP/1.0\r\n\r\n")), "<HTTP_OK>");
+}
+
 TEST(ServerTest, ProductionRootServesNoDiskFiles) {
   RunningServer server;
   ASSERT_TRUE(server.ok());
@@ -330,6 +366,20 @@ TEST_F(DiskRulesTest, FilesPathsBelowThemAndConditionalRequests) {
   EXPECT_EQ(Body(reply), "");
 }
 
+TEST_F(DiskRulesTest, LargeFilesArriveWholeInChunks) {
+  std::string big(2 * 1024 * 1024 + 4097, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 1024);
+  testsupport::WriteFileOrDie(root + "/big.bin", big);
+  const std::string reply = GetUrl("/big.bin");
+  EXPECT_EQ(Header(reply, "Content-length"), std::to_string(big.size()));
+  EXPECT_TRUE(Body(reply) == big);
+  testsupport::WriteFileOrDie(root + "/empty.txt", "");
+  const std::string empty = GetUrl("/empty.txt");
+  EXPECT_EQ(StatusLine(empty), "HTTP/1.0 200 OK");
+  EXPECT_EQ(Header(empty, "Content-length"), "0");
+  EXPECT_EQ(Body(empty), "");
+}
+
 TEST_F(DiskRulesTest, ErrorsAndTheRootBoundary) {
   struct Case {
     std::string request;
@@ -352,6 +402,13 @@ TEST_F(DiskRulesTest, ErrorsAndTheRootBoundary) {
     EXPECT_EQ(StatusLine(reply), c.status) << c.request;
     EXPECT_EQ(Body(reply), "") << c.request;
   }
+  // A link below the root that points outside it is not followed.
+  ASSERT_EQ(::symlink((dir / "outside.txt").c_str(), (root + "/link.txt").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.path().c_str(), (root + "/up").c_str()), 0);
+  EXPECT_EQ(StatusLine(GetUrl("/link.txt")), "HTTP/1.0 400 Bad Request");
+  EXPECT_EQ(StatusLine(GetUrl("/up/outside.txt")), "HTTP/1.0 400 Bad Request");
+  ASSERT_EQ(::symlink((root + "/a.txt").c_str(), (root + "/inner-link.txt").c_str()), 0);
+  EXPECT_EQ(Body(GetUrl("/inner-link.txt")), "text of a");
   // Dot segments that stay inside are fine.
   EXPECT_EQ(Body(GetUrl("/plain/../a.txt")), "text of a");
 }

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -41,6 +44,20 @@ class PythonPeer {
   bool m_ok = false;
 };
 
+// nginx from PATH, else where Debian puts it (ordinary users' PATH lacks /usr/sbin).
+inline std::string NginxProgram() {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "";
+  for (std::size_t from = 0; from <= dirs.size();) {
+    std::size_t colon = dirs.find(':', from);
+    if (colon == std::string::npos) colon = dirs.size();
+    const std::string candidate = dirs.substr(from, colon - from) + "/nginx";
+    if (colon > from && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+    from = colon + 1;
+  }
+  return "/usr/sbin/nginx";
+}
+
 // nginx serving `root` on a free port, with its configuration and logs in a folder of its own.
 class NginxPeer {
  public:
@@ -57,7 +74,7 @@ class NginxPeer {
             "  scgi_temp_path " + d + "/scgi;\n"
             "  server { listen 127.0.0.1:" + std::to_string(m_port) + "; root " + root +
             "; }\n}\n");
-    m_ok = m_child.Start({"nginx", "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log"}) &&
+    m_ok = m_child.Start({NginxProgram(), "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log"}) &&
            testsupport::WaitForPort(m_port, std::chrono::seconds(10));
   }
   bool ok() const { return m_ok; }

@@ -200,3 +200,25 @@ TEST(Proxy, UnknownTypeOrUnresolvableProxyFails) {
 }
 
 }  // namespace
+
+namespace {
+
+// A connection whose peer is already gone: the request cannot be sent.
+TEST(Connection, ARequestThatCannotBeSentIs102) {
+  const auto deadConnection = [](const UrlParts&) {
+    platform::Socket near = platform::kInvalidSocket, far = platform::kInvalidSocket;
+    if (!platform::SocketPair(near, far)) return platform::kInvalidSocket;
+    platform::CloseSocket(far);
+    return near;
+  };
+  CMyHttp request;
+  request.SetConnector(deadConnection);
+  std::string body = "unchanged";
+  EXPECT_EQ(request.Request("http://store.test/x", "", 0, "", body), HTTP_ERR_SEND);
+  EXPECT_EQ(body, "unchanged");
+  CMyHttp download;
+  download.SetConnector(deadConnection);
+  EXPECT_EQ(download.Download("http://store.test/x", "", 0, "", "/dev/null"), HTTP_ERR_CONNECT);
+}
+
+}  // namespace

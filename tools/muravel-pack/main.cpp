@@ -70,7 +70,8 @@ bool ContainerOf(const std::string& path, std::string& out, std::string* what) {
 // A copy of the program at `program` whose appended block holds its old block resources, minus
 // those replaced, plus `set` (in this order).
 bool WriteProgramWithResources(const std::string& program, const std::string& out,
-                               const std::vector<mod::NewResource>& set, std::string* error) {
+                               const std::vector<mod::NewResource>& set, std::string* error,
+                               const std::vector<std::uint32_t>& drop = {}) {
   std::string bytes;
   if (!fs::ReadFile(program, bytes)) {
     *error = "cannot read " + program;
@@ -94,6 +95,9 @@ bool WriteProgramWithResources(const std::string& program, const std::string& ou
       if (n.id == e.id && n.type == e.type) {
         replaced = true;
       }
+    }
+    for (std::uint32_t id : drop) {
+      if (e.id == id && e.type == mod::kResourceType) replaced = true;
     }
     if (replaced) continue;
     mod::NewResource r;
@@ -252,7 +256,13 @@ int CmdIssue(const std::vector<std::string>& args) {
   container.id = r::kContainer;
   container.data = BuildFolderPackage(files);
   set.push_back(std::move(container));
-  if (!WriteProgramWithResources(PathArg(opt["program"]), PathArg(opt["out"]), set, &error)) {
+  // A program that is itself an issue file loses all of its issue's resources, so that no text
+  // of the old issue (a price, a sort id) survives into the new one.
+  const std::vector<std::uint32_t> issueIds{
+      r::kPid,        r::kName,  r::kDate,  r::kPriceFlag, r::kUnused268,        r::kReaderKind,
+      r::kUnused289, r::kType,  r::kPrice, r::kSortId,    r::kOpenAtFirstStart, r::kContainer};
+  if (!WriteProgramWithResources(PathArg(opt["program"]), PathArg(opt["out"]), set, &error,
+                                 issueIds)) {
     return Fail(error);
   }
   std::printf("issue %s (%zu files) written to %s\n", opt["pid"].c_str(), files.size(),
