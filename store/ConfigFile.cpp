@@ -23,8 +23,9 @@ bool IsKeyName(std::string_view key) {
 }  // namespace
 
 CConfigFile& CConfigFile::Instance() {
-  static CConfigFile config;
-  return config;
+  // Never destroyed: download workers may still use it while the process ends.
+  static CConfigFile* const config = new CConfigFile();
+  return *config;
 }
 
 std::string CConfigFile::FilePath() const {

@@ -4,10 +4,12 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_set>
 
 #include "app/base/AppPaths.h"
 #include "app/base/FileUtil.h"
 #include "platform/fs.h"
+#include "platform/text.h"
 #include "store/XmlDoc.h"
 
 namespace {
@@ -51,11 +53,33 @@ const FieldDef kFields[] = {
     {"savepath", Form::CData, &CMagInfo::savepath, nullptr},
 };
 
+// A lead byte of a two-byte character that no trail byte follows (a character cut in two) would
+// make the reader take the markup after it for the character's second byte, and the file would
+// be unreadable from there on: such a byte is written as "?", the code page's default character.
+// The value itself, or its copy in `fixed` with those bytes replaced.
+const std::string& WholeCharacters(const std::string& value, std::string& fixed) {
+  const std::string* out = &value;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (!platform::IsLeadByte(static_cast<unsigned char>(value[i]))) continue;
+    if (i + 1 < value.size() && static_cast<unsigned char>(value[i + 1]) >= 0x40) {
+      ++i;  // a whole character
+      continue;
+    }
+    if (out == &value) {
+      fixed = value;
+      out = &fixed;
+    }
+    fixed[i] = '?';
+  }
+  return *out;
+}
+
 // A plain value keeps its bytes except "<" and "&", which would otherwise end the element or
 // start a reference; the reader decodes both back. Trail bytes of two-byte characters are never
 // either of them, so a byte-wise pass is safe.
 void AppendPlain(std::string& out, const std::string& value) {
-  for (const char c : value) {
+  std::string fixed;
+  for (const char c : WholeCharacters(value, fixed)) {
     if (c == '<') {
       out += "&lt;";
     } else if (c == '&') {
@@ -68,7 +92,9 @@ void AppendPlain(std::string& out, const std::string& value) {
 
 // A CDATA section cannot hold "]]>": such a value is split into two sections between "]]" and
 // ">", which the reader joins again.
-void AppendCData(std::string& out, const std::string& value) {
+void AppendCData(std::string& out, const std::string& raw) {
+  std::string fixed;
+  const std::string& value = WholeCharacters(raw, fixed);
   out += "<![CDATA[";
   std::size_t from = 0;
   for (std::size_t at = value.find("]]>"); at != std::string::npos;
@@ -120,8 +146,9 @@ void RemovePid(MagList& list, std::string_view pid) {
 }  // namespace
 
 CShelfLists& CShelfLists::Instance() {
-  static CShelfLists lists;
-  return lists;
+  // Never destroyed: download workers may still use it while the process ends.
+  static CShelfLists* const lists = new CShelfLists();
+  return *lists;
 }
 
 CShelfLists::CShelfLists(ShelfListsTunables tunables) : m_tunables(tunables) {}
@@ -313,28 +340,40 @@ MagInfoPtr CShelfLists::ParseBooklistXml(std::string_view text, MagList& list, I
   doc.SetDocText(text);
   doc.RewindLevel();
   if (!doc.FindElement("api")) return nullptr;
-  doc.IntoElement();
+  std::unordered_set<std::string> listed;
+  for (const MagInfoPtr& r : list) listed.insert(r->pid);
   MagInfoPtr last;
-  while (doc.FindElement("booklist")) {
-    const std::string markup = doc.GetInnerMarkup();
-    if (markup.empty()) continue;
-    MagInfoPtr record = ParseRecord(markup);
-    if (record->pid.empty() || Holds(list, record->pid)) continue;
-    if (record->down == kDownComplete && !CFileUtil::FileExists(record->savepath)) continue;
-    // Unfinished downloads wait to be started again by the download manager.
-    if (record->down != kDownComplete) record->down = kDownWaiting;
-    if (where == InsertAt::Front) {
-      list.insert(list.begin(), record);
-    } else {
-      list.push_back(record);
+  const auto takeRecords = [&] {
+    while (doc.FindElement("booklist")) {
+      const std::string markup = doc.GetInnerMarkup();
+      if (markup.empty()) continue;
+      MagInfoPtr record = ParseRecord(markup);
+      if (record->pid.empty() || listed.count(record->pid) != 0) continue;
+      if (record->down == kDownComplete && !CFileUtil::FileExists(record->savepath)) continue;
+      // Unfinished downloads wait to be started again by the download manager.
+      if (record->down != kDownComplete) record->down = kDownWaiting;
+      listed.insert(record->pid);
+      if (where == InsertAt::Front) {
+        list.insert(list.begin(), record);
+      } else {
+        list.push_back(record);
+      }
+      last = std::move(record);
     }
-    last = std::move(record);
-  }
+  };
+  doc.IntoElement();
+  takeRecords();
+  // A file cut short (a full disk, a crash of an earlier version mid-save) leaves `api` unended,
+  // and its whole records then stand after it at the top level: they are kept as well, rather
+  // than losing the shelf and writing it back empty.
+  doc.OutOfElement();
+  takeRecords();
   return last;
 }
 
 std::string CShelfLists::WriteBooklistXml(const MagList& list) {
   std::string out = kHeader;
+  out.reserve(list.size() * 640);
   for (const MagInfoPtr& r : list) {
     if (!r) continue;
     out += "<booklist>";

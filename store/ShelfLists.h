@@ -69,7 +69,8 @@ class CShelfLists {
   // The distinct sort ids of the "book" or "mag" list, each followed by ",".
   std::string GetSortIdList(std::string_view key) const;
   // Holds the lists' lock; hold it while changing fields of a shared record so that no save
-  // reads a half-written field. The lock is recursive: the holder may call every operation.
+  // reads a half-written field. The lock is recursive: the holder may call every operation, but
+  // must not wait for another thread (a synchronous send to the window) while holding it.
   std::unique_lock<std::recursive_mutex> LockLists() const;
 
   // Parses a booklist text into `list`: records without pid, with a pid already listed, or

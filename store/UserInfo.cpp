@@ -39,8 +39,9 @@ constexpr char kClientMode[] = "client_mode";
 }  // namespace
 
 CUserInfo& CUserInfo::Instance() {
-  static CUserInfo user;
-  return user;
+  // Never destroyed: download workers may still use it while the process ends.
+  static CUserInfo* const user = new CUserInfo();
+  return *user;
 }
 
 int CUserInfo::GetClientMode() { return g_clientMode.load(); }

@@ -20,8 +20,17 @@ const LeadTable& CurrentLeadTable() {
   if (codePage != cachedCodePage) {
     table.any = false;
     for (int b = 0; b < 256; ++b) {
-      table.lead[b] = platform::IsLeadByteEx(codePage, static_cast<unsigned char>(b));
+      const auto c = static_cast<unsigned char>(b);
+      table.lead[b] = platform::IsLeadByteEx(codePage, c);
       table.any = table.any || table.lead[b];
+      table.name[b] = table.lead[b]                           ? kNameLead
+                      : IsSpace(c) || c == '/' || c == '>' ? kNameStop
+                                                              : kNameByte;
+      table.tag[b] = table.lead[b] ? kTagLead
+                     : c == '>'    ? kTagClose
+                     : c == '='    ? kTagEquals
+                     : c == '/'    ? kTagSlash
+                                   : kTagPlain;
     }
     cachedCodePage = codePage;
   }
@@ -32,12 +41,15 @@ const LeadTable& CurrentLeadTable() {
 
 namespace {
 
+using namespace xmlscan;  // NOLINT: the scanner's classes and helpers
 using xmlscan::IsSpace;
 using xmlscan::Node;
 using xmlscan::NodeKind;
 using xmlscan::Scanner;
 
-constexpr std::uint32_t kSegmentBits = 16;
+// 4,096 records (128 KiB) per segment: small enough that a document never holds much unused
+// table, large enough that the segment table stays short.
+constexpr std::uint32_t kSegmentBits = 12;
 constexpr std::uint32_t kSegmentSize = 1u << kSegmentBits;  // records per segment
 constexpr std::uint32_t kSlotMask = kSegmentSize - 1;
 constexpr std::uint32_t kStartTagMask = 0x3FFFFF;
@@ -109,28 +121,45 @@ bool CodePointToSystem(std::uint32_t cp, std::string& out) {
 
 }  // namespace
 
-// The element table: segments of 65,536 records reached through a segment table. Indices never
+// The element table: segments of 4,096 records reached through a segment table. Indices never
 // change; a growing table adds segments and never moves the records of a full segment. Only the
-// first segment, while it is smaller than a whole one, is enlarged by reallocation.
+// first segment, while it is smaller than a whole one, is enlarged by reallocation. The size
+// follows the growth rule (pre-sized from the text, then by half), but memory is taken only for
+// the segments that records actually reach.
 struct CXmlDoc::Table {
   std::vector<XmlElement*> segments;
-  std::uint32_t size = 0;  // records that can be addressed
+  std::uint32_t size = 0;       // records that may be addressed by the growth rule
+  std::uint32_t allocated = 0;  // records with memory behind them
 
   ~Table() { Release(); }
   void Release() {
     for (XmlElement* s : segments) std::free(s);
     segments.clear();
     segments.shrink_to_fit();
-    size = 0;
+    size = allocated = 0;
+  }
+  // Keeps the first segment, frees the others (a new text starts small again).
+  void Trim() {
+    while (segments.size() > 1) {
+      std::free(segments.back());
+      segments.pop_back();
+    }
+    if (allocated > kSegmentSize) allocated = kSegmentSize;
+    size = allocated;
   }
   XmlElement& At(std::uint32_t i) { return segments[i >> kSegmentBits][i & kSlotMask]; }
-  // Makes at least `want` records addressable; false when memory runs out.
-  bool Reserve(std::uint32_t want) {
-    if (want <= size) return true;
+  // Makes at least `want` records addressable by the growth rule.
+  void Reserve(std::uint32_t want) {
+    if (want <= size) return;
+    size = want;
     const std::uint32_t needed = (want + kSegmentSize - 1) >> kSegmentBits;
     if (segments.capacity() < needed) segments.reserve(2 * needed + 4);
-    if (needed == 1) {
-      // A small table: the first segment grows with it.
+  }
+  // Puts memory behind record `i` (< size); false when memory runs out.
+  bool Back(std::uint32_t i) {
+    if (i < allocated) return true;
+    if (i < kSegmentSize) {
+      const std::uint32_t want = std::min(std::max(size, i + 1), kSegmentSize);
       auto* grown = static_cast<XmlElement*>(std::realloc(
           segments.empty() ? nullptr : segments[0], sizeof(XmlElement) * want));
       if (!grown) return false;
@@ -139,21 +168,16 @@ struct CXmlDoc::Table {
       } else {
         segments[0] = grown;
       }
-      size = want;
+      allocated = want;
       return true;
     }
-    if (!segments.empty() && size < kSegmentSize) {
-      auto* whole = static_cast<XmlElement*>(
-          std::realloc(segments[0], sizeof(XmlElement) * kSegmentSize));
-      if (!whole) return false;
-      segments[0] = whole;
-    }
-    while (segments.size() < needed) {
+    if (allocated < kSegmentSize && !Back(kSegmentSize - 1)) return false;
+    while (allocated <= i) {
       auto* s = static_cast<XmlElement*>(std::malloc(sizeof(XmlElement) * kSegmentSize));
       if (!s) return false;
       segments.push_back(s);
+      allocated += kSegmentSize;
     }
-    size = static_cast<std::uint32_t>(segments.size()) << kSegmentBits;
     return true;
   }
 };
@@ -178,6 +202,25 @@ class CXmlParser {
       if (p[pos] != '<') {
         pos = m_scan.Find('<', pos);
         continue;
+      }
+      if (pos + 1 < n) {
+        const unsigned char c = p[pos + 1];
+        if (c == '/') {
+          if (m_stack.size() > 1 && CloseInnermost(pos)) continue;
+        } else if (c > 0x60 || (c >= 'A' && c <= 'Z')) {
+          // A start tag without attributes, "<name>", is the common case.
+          const std::uint32_t nameEnd = m_scan.NameEnd(pos + 1);
+          if (nameEnd < n && p[nameEnd] == '>') {
+            node.kind = NodeKind::StartTag;
+            node.start = pos;
+            node.end = nameEnd + 1;
+            node.nameEnd = nameEnd;
+            node.empty = false;
+            StartTag(node);
+            pos = nameEnd + 1;
+            continue;
+          }
+        }
       }
       m_scan.Next(pos, node);
       switch (node.kind) {
@@ -219,9 +262,11 @@ class CXmlParser {
 
   std::int32_t NewRecord() {
     auto next = static_cast<std::uint32_t>(m_doc.m_nextFree);
-    if (next >= m_table.size) {
-      const std::uint32_t grown = m_table.size + std::max<std::uint32_t>(m_table.size / 2, 8);
-      if (!m_table.Reserve(grown)) return 0;
+    if (next >= m_table.allocated) {
+      if (next >= m_table.size) {
+        m_table.Reserve(m_table.size + std::max<std::uint32_t>(m_table.size / 2, 8));
+      }
+      if (next == 0x7FFFFFFF || !m_table.Back(next)) return 0;
     }
     ++m_doc.m_nextFree;
     return static_cast<std::int32_t>(next);
@@ -296,6 +341,29 @@ class CXmlParser {
     rec.tagLengths = PackTags(StartTagLength(rec), length);
     Close(open);
     m_stack.pop_back();
+  }
+
+  // The common case of an end tag: `</name>` of the innermost open element, exactly. Advances
+  // `pos` past it and answers true; anything else is left to the scanner.
+  bool CloseInnermost(std::uint32_t& pos) {
+    const unsigned char* p = m_scan.data();
+    Open& top = m_stack.back();
+    const std::uint32_t gt = pos + 2 + top.nameLength;
+    if (gt >= m_scan.size() || p[gt] != '>') return false;
+    const unsigned char* a = p + pos + 2;
+    const unsigned char* b = p + top.nameStart;
+    for (std::uint32_t k = 0; k < top.nameLength; ++k) {
+      if (a[k] != b[k]) return false;
+    }
+    const std::uint32_t length = gt + 1 - pos;
+    if (length > m_doc.m_limits.maxEndTag) return false;
+    XmlElement& rec = Rec(top.rec);
+    rec.length = static_cast<std::int32_t>(gt + 1) - rec.start;
+    rec.tagLengths = PackTags(StartTagLength(rec), length);
+    Close(top);
+    m_stack.pop_back();
+    pos = gt + 1;
+    return true;
   }
 
   void Bad(const char* word, const char* type, std::uint32_t offset) {
@@ -412,14 +480,17 @@ const XmlElement& CXmlDoc::GetElement(int index) const {
 
 void CXmlDoc::ResetTable(std::size_t textLength, bool release) {
   if (!m_table) m_table = std::make_unique<Table>();
-  if (release) m_table->Release();
+  if (release) {
+    m_table->Release();
+  } else {
+    m_table->Trim();
+  }
   m_parentPos = m_current = m_child = 0;
   m_deletedHead = m_nodeType = m_nodeOffset = m_nodeLength = 0;
   m_nextFree = 1;
   const std::size_t want = textLength / 64 + 8;
-  if (!m_table->Reserve(static_cast<std::uint32_t>(std::min<std::size_t>(want, kMaxText / 64)))) {
-    m_table->Reserve(8);
-  }
+  m_table->Reserve(static_cast<std::uint32_t>(std::min<std::size_t>(want, kMaxText / 64)));
+  if (!m_table->Back(0)) std::abort();  // not even one record: nothing can go on
   XmlElement& doc = Rec(0);
   doc = XmlElement{0, static_cast<std::int32_t>(textLength), 0, 0, 0, 0, 0, 0};
 }
@@ -731,10 +802,10 @@ bool CXmlDoc::AddElement(std::string_view name, std::string_view data, XmlLineBr
     elementAt = at + (emptyContent ? nl.size() : 0);
   }
   const std::int32_t idx = m_nextFree;
-  if (static_cast<std::uint32_t>(idx) >= m_table->size &&
-      !m_table->Reserve(m_table->size + std::max<std::uint32_t>(m_table->size / 2, 8))) {
-    return false;
+  if (static_cast<std::uint32_t>(idx) >= m_table->size) {
+    m_table->Reserve(m_table->size + std::max<std::uint32_t>(m_table->size / 2, 8));
   }
+  if (!m_table->Back(static_cast<std::uint32_t>(idx))) return false;
   ++m_nextFree;
   XmlElement& rec = Rec(idx);
   rec.start = static_cast<std::int32_t>(elementAt);

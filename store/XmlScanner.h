@@ -8,6 +8,10 @@
 #include <cstring>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace xmlscan {
 
 enum class NodeKind : std::uint8_t {
@@ -35,9 +39,16 @@ struct Node {
 inline bool IsSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // The lead bytes of one code page, as a table.
+// Byte classes of names: a name runs to whitespace, '/' or '>'; a lead byte takes the next byte.
+enum : std::uint8_t { kNameByte = 0, kNameStop = 1, kNameLead = 2 };
+// Byte classes inside a start tag, after the name.
+enum : std::uint8_t { kTagPlain = 0, kTagClose = 1, kTagEquals = 2, kTagSlash = 3, kTagLead = 4 };
+
 struct LeadTable {
   bool any = false;
   bool lead[256] = {};
+  std::uint8_t name[256] = {};  // kName* class of each byte
+  std::uint8_t tag[256] = {};   // kTag* class of each byte
 };
 // The table of the current system code page (cached per thread and code page).
 const LeadTable& CurrentLeadTable();
@@ -47,7 +58,9 @@ class Scanner {
   Scanner(std::string_view text, const LeadTable& leads)
       : m_p(reinterpret_cast<const unsigned char*>(text.data())),
         m_n(static_cast<std::uint32_t>(text.size())),
-        m_leads(leads.any ? leads.lead : nullptr) {}
+        m_leads(leads.any ? leads.lead : nullptr),
+        m_name(leads.name),
+        m_tag(leads.tag) {}
 
   std::uint32_t size() const { return m_n; }
   const unsigned char* data() const { return m_p; }
@@ -63,14 +76,41 @@ class Scanner {
     return ((i - k) & 1) != 0;
   }
 
+  // Offset of the first byte `c` at or after `from`, whether or not a character of its own;
+  // m_n when none.
+  __attribute__((always_inline)) std::uint32_t FindByte(unsigned char c,
+                                                        std::uint32_t from) const {
+    std::uint32_t i = from;
+    // Short runs are the common case between tags: a few bytes first, one at a time.
+    for (std::uint32_t k = 0; k < 4 && i < m_n; ++k, ++i) {
+      if (m_p[i] == c) return i;
+    }
+#if defined(__SSE2__)
+    const __m128i needle = _mm_set1_epi8(static_cast<char>(c));
+    while (i + 16 <= m_n) {
+      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_p + i));
+      const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, needle));
+      if (mask) return i + static_cast<std::uint32_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+      i += 16;
+    }
+    for (; i < m_n; ++i) {
+      if (m_p[i] == c) return i;
+    }
+    return m_n;
+#else
+    if (i >= m_n) return m_n;
+    const void* hit = std::memchr(m_p + i, c, m_n - i);
+    return hit ? static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - m_p) : m_n;
+#endif
+  }
+
   // Offset of the first `c` at or after `from` that is a character of its own; m_n when none.
   // `from` starts a character.
-  std::uint32_t Find(unsigned char c, std::uint32_t from) const {
+  __attribute__((always_inline)) std::uint32_t Find(unsigned char c, std::uint32_t from) const {
     std::uint32_t boundary = from;
     while (from < m_n) {
-      const void* hit = std::memchr(m_p + from, c, m_n - from);
-      if (!hit) return m_n;
-      const auto i = static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - m_p);
+      const std::uint32_t i = FindByte(c, from);
+      if (i >= m_n) return m_n;
       if (!m_leads || i == boundary || !m_leads[m_p[i - 1]] || !IsTrail(i, boundary)) {
         return i;
       }
@@ -129,13 +169,14 @@ class Scanner {
   std::uint32_t NameEnd(std::uint32_t from) const {
     std::uint32_t i = from;
     while (i < m_n) {
-      const unsigned char c = m_p[i];
-      if (m_leads && m_leads[c]) {
+      const std::uint8_t k = m_name[m_p[i]];
+      if (k == kNameByte) {
+        ++i;
+      } else if (k == kNameLead) {
         i += 2;
-        continue;
+      } else {
+        return i;
       }
-      if (IsSpace(c) || c == '/' || c == '>') return i;
-      ++i;
     }
     return m_n;
   }
@@ -254,44 +295,51 @@ class Scanner {
     node.nameEnd = i;
     bool slash = false;  // the last character was a '/' that is no part of a value
     while (i < m_n) {
-      const unsigned char c = m_p[i];
-      if (c == '>') {
+      std::uint8_t k = m_tag[m_p[i]];
+      if (k == kTagPlain) {
+        slash = false;
+        do {
+          ++i;
+        } while (i < m_n && (k = m_tag[m_p[i]]) == kTagPlain);
+        if (i >= m_n) break;
+      }
+      if (k == kTagClose) {
         node.kind = NodeKind::StartTag;
         node.end = i + 1;
         node.empty = slash;
         return;
       }
-      if (c == '=') {
+      if (k == kTagSlash) {
+        slash = true;
         ++i;
-        while (i < m_n && IsSpace(m_p[i])) ++i;
-        if (i >= m_n) break;
-        const unsigned char q = m_p[i];
-        if (q == '"' || q == '\'') {
-          const std::uint32_t close = Find(q, i + 1);
-          if (close >= m_n) break;
-          i = close + 1;
-        } else {
-          // An unquoted value runs to whitespace or '>'; a '/' at its end is part of it.
-          while (i < m_n) {
-            const unsigned char v = m_p[i];
-            if (m_leads && m_leads[v]) {
-              i += 2;
-              continue;
-            }
-            if (IsSpace(v) || v == '>') break;
-            ++i;
-          }
-        }
-        slash = false;
         continue;
       }
-      if (m_leads && m_leads[c]) {
+      slash = false;
+      if (k == kTagLead) {
         i += 2;
-        slash = false;
         continue;
       }
-      slash = c == '/';
+      // '=': a value, quoted or not.
       ++i;
+      while (i < m_n && IsSpace(m_p[i])) ++i;
+      if (i >= m_n) break;
+      const unsigned char q = m_p[i];
+      if (q == '"' || q == '\'') {
+        const std::uint32_t close = Find(q, i + 1);
+        if (close >= m_n) break;
+        i = close + 1;
+      } else {
+        // An unquoted value runs to whitespace or '>'; a '/' at its end is part of it.
+        while (i < m_n) {
+          const unsigned char v = m_p[i];
+          if (m_leads && m_leads[v]) {
+            i += 2;
+            continue;
+          }
+          if (IsSpace(v) || v == '>') break;
+          ++i;
+        }
+      }
     }
     Unterminated(node, "start_tag");
   }
@@ -371,6 +419,8 @@ class Scanner {
   const unsigned char* m_p;
   std::uint32_t m_n;
   const bool* m_leads;
+  const std::uint8_t* m_name;
+  const std::uint8_t* m_tag;
 };
 
 }  // namespace xmlscan

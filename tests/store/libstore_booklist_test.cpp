@@ -165,6 +165,33 @@ TEST(BooklistFormatTest, EveryValueReadsBackAsWritten) {
   }
 }
 
+// A value holding half a two-byte character is written with "?" for it, and the records after
+// it stay readable.
+TEST(BooklistFormatTest, ACharacterCutInTwoDoesNotSpoilTheFile) {
+  const struct {
+    std::string value, readBack;
+  } cases[] = {
+      {"ab\x81", "ab?"},
+      {"\x81<x", "?<x"},
+      {"\x81&amp;", "?&amp;"},
+      {"\x81]]>", "\x81]]>"},  // "]" is a trail byte: a whole character
+      {"\xD4\xD3\x81", "\xD4\xD3?"},
+      {"\xD4\xD3", "\xD4\xD3"},
+  };
+  for (const auto& c : cases) {
+    auto cut = MakeRecord("1");
+    cut->feature = c.value;
+    cut->name = c.value;
+    MagList list;
+    CShelfLists::ParseBooklistXml(CShelfLists::WriteBooklistXml({cut, MakeRecord("2")}), list,
+                                  InsertAt::Back);
+    ASSERT_EQ(list.size(), 2u) << c.value;
+    EXPECT_EQ(list[0]->feature, c.readBack);
+    EXPECT_EQ(list[0]->name, c.readBack);
+    EXPECT_EQ(list[1]->name, "Issue 2");
+  }
+}
+
 TEST(BooklistFormatTest, NumbersAreLeadingDecimals) {
   const struct {
     std::string text;
@@ -248,6 +275,20 @@ TEST(BooklistFormatTest, TextsWithoutRecords) {
     MagList list;
     EXPECT_EQ(CShelfLists::ParseBooklistXml(t, list, InsertAt::Front), nullptr) << t;
     EXPECT_TRUE(list.empty()) << t;
+  }
+}
+
+// A file cut short anywhere keeps the records that were written whole before the cut.
+TEST(BooklistFormatTest, AFileCutShortKeepsItsWholeRecords) {
+  const std::string whole = Golden("booklist_two.xml");
+  const std::size_t firstEnd = whole.find("</booklist>") + 11;
+  const std::size_t secondEnd = whole.find("</booklist>", firstEnd) + 11;
+  for (std::size_t cut = firstEnd; cut < whole.size(); ++cut) {
+    MagList list;
+    CShelfLists::ParseBooklistXml(whole.substr(0, cut), list, InsertAt::Back);
+    ASSERT_EQ(list.size(), cut >= secondEnd ? 2u : 1u) << "cut at " << cut;
+    EXPECT_EQ(list[0]->pid, "55435");
+    EXPECT_EQ(list[0]->savepath, "/home/u/QuorvexDownLoad/x[55435].exe.temp") << cut;
   }
 }
 
