@@ -70,7 +70,7 @@ class ContentAndPackTest(unittest.TestCase):
                     "--pid", issue.pid, "--name", issue.name, "--date", issue.date,
                     "--type", issue.type, "--price-flag", issue.price_flag,
                     "--reader-kind", issue.reader_kind] + price +
-                    ["--sort-id", issue.sort_id, "--open-at-first-start", "0"])
+                    ["--sort-id", issue.sort_id, "--open-at-first-start", "1"])
                 with open(self.program, "rb") as f:
                     self.assertTrue(body.startswith(f.read()))
 

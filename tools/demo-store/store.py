@@ -17,6 +17,7 @@ import os
 import signal
 import sys
 import threading
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -49,22 +50,16 @@ def parse_args(argv):
     return p.parse_args(argv)
 
 
-def main(argv=None):
-    args = parse_args(sys.argv[1:] if argv is None else argv)
-    options = server.Options(port=args.port, slow=args.slow, drop=args.drop,
-                             drop_times=args.drop_times,
-                             no_length=args.no_length, check_code=args.check_code)
-    try:
-        store = server.start(options, os.path.abspath(args.data), args.program, args.pack,
-                             prebuild=not args.no_prebuild,
-                             request_log=None if args.quiet else
-                             (lambda line: print(line, file=sys.stderr, flush=True)))
-    except OSError as e:
-        print(f"demo-store: cannot listen on {options.host}:{options.port}: {e}", file=sys.stderr)
-        return 1
+def _interrupt(*_):
+    # Only raise here: setting an Event from a handler can deadlock when the signal lands while
+    # the main thread holds that Event's lock.
+    raise KeyboardInterrupt
+
+
+def _announce(store, data):
     f = store.factory
     print(f"demo-store: listening on {store.base}", flush=True)
-    print(f"demo-store: data folder {os.path.abspath(args.data)}")
+    print(f"demo-store: data folder {data}")
     print("demo-store: demo accounts (name / password / balance):")
     for a in accounts.DEMO_ACCOUNTS:
         kind = "enterprise" if a["kind"] == "enter" else "personal"
@@ -74,12 +69,39 @@ def main(argv=None):
     print("demo-store: issue files: " + (f"missing, {why}" if why else f"made from {f.program}"))
     print(f"demo-store: pictures: {f.picture_mode()}", flush=True)
 
-    done = threading.Event()
-    for sig in (signal.SIGINT, signal.SIGTERM):
-        signal.signal(sig, lambda *_: done.set())
-    done.wait()
-    server.stop(store)
-    return 0
+
+def main(argv=None):
+    args = parse_args(sys.argv[1:] if argv is None else argv)
+    options = server.Options(port=args.port, slow=args.slow, drop=args.drop,
+                             drop_times=args.drop_times,
+                             no_length=args.no_length, check_code=args.check_code)
+    data = os.path.abspath(args.data)
+    signal.signal(signal.SIGTERM, _interrupt)
+    store = None
+    try:
+        try:
+            store = server.start(options, data, args.program, args.pack,
+                                 prebuild=not args.no_prebuild,
+                                 request_log=None if args.quiet else
+                                 (lambda line: print(line, file=sys.stderr, flush=True)))
+        except OSError as e:
+            print(f"demo-store: cannot listen on {options.host}:{options.port}: {e}",
+                  file=sys.stderr)
+            return 1
+        _announce(store, data)
+        while True:
+            time.sleep(3600)
+    except KeyboardInterrupt:
+        return 0
+    finally:
+        for sig in (signal.SIGINT, signal.SIGTERM):
+            signal.signal(sig, signal.SIG_IGN)
+        # Ending never waits long: a stop that stalls (a worker inside a tool run, say) is cut.
+        watchdog = threading.Timer(10, lambda: os._exit(3))
+        watchdog.daemon = True
+        watchdog.start()
+        if store is not None:
+            server.stop(store)
 
 
 if __name__ == "__main__":

@@ -8,7 +8,7 @@ from dataclasses import dataclass
 
 # Changing anything that ends up inside an issue file (titles, pages, prices, reader kinds)
 # must change this stamp, so that cached issue files and pictures are made again.
-CATALOGUE_VERSION = "3"
+CATALOGUE_VERSION = "4"
 
 
 @dataclass(frozen=True)
@@ -36,7 +36,7 @@ class Issue:
     description: str = ""
     rec_content: str = ""
     add_time: str = "2026-11-01 09:00:00"
-    open_at_first_start: str = "0"
+    open_at_first_start: str = "1"  # a double-clicked issue file opens its issue once
 
     @property
     def paid(self):
@@ -138,10 +138,6 @@ def find_issue(type_, pid):
 
 def find_by_record_id(type_, record_id):
     return _BY_RECORD.get((type_, record_id))
-
-
-def issues_of(type_):
-    return [i for i in ISSUES if i.type == type_]
 
 
 def categories_of(type_):
