@@ -23,7 +23,7 @@ test: build
 	ctest --preset debug
 
 run: release
-	scripts/run
+	scripts/run $(ARGS)
 
 bench: release
 	bench/run build/release
