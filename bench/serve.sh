@@ -76,8 +76,8 @@ rounds=${SERVE_ROUNDS:-2}
 printf '%-8s %14s %10s %14s %10s %14s %10s %8s\n' size "memory req/s" "MB/s" "disk req/s" "MB/s" \
   "nginx req/s" "MB/s" ratio
 ratios=()
-for spec in 4k:4096 64k:65536 1m:1048576; do
-  name=${spec%%:*} bytes=${spec##*:}
+for size in 4k:4096 64k:65536 1m:1048576; do
+  name=${size%%:*} bytes=${size##*:}
   mem=0 disk=0 ngx=0
   for _ in $(seq "$rounds"); do
     mem=$(best "$mem" "$(rate "http://127.0.0.1:$mem_port/mag/1/f$name")")

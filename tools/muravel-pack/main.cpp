@@ -183,15 +183,15 @@ int CmdResources(const std::vector<std::string>& args) {
   std::vector<mod::NewResource> set;
   for (std::size_t i = 2; i < args.size(); ++i) {
     if (args[i] != "--set" || i + 1 >= args.size()) return Usage("expected --set ID=FILE");
-    const std::string& spec = args[++i];
-    const std::size_t eq = spec.find('=');
+    const std::string& setting = args[++i];
+    const std::size_t eq = setting.find('=');
     mod::NewResource r;
     r.type = std::string(mod::kResourceType);
-    if (eq == std::string::npos || !ParseId(spec.substr(0, eq), r.id)) {
-      return Usage("bad --set " + spec);
+    if (eq == std::string::npos || !ParseId(setting.substr(0, eq), r.id)) {
+      return Usage("bad --set " + setting);
     }
-    if (!fs::ReadFile(PathArg(spec.substr(eq + 1)), r.data)) {
-      return Fail("cannot read " + spec.substr(eq + 1));
+    if (!fs::ReadFile(PathArg(setting.substr(eq + 1)), r.data)) {
+      return Fail("cannot read " + setting.substr(eq + 1));
     }
     set.push_back(std::move(r));
   }
