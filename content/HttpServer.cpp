@@ -30,25 +30,6 @@ constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view TrimLeft(std::string_view s) {
@@ -105,7 +86,7 @@ int MonthField(std::string_view text, std::size_t at) {
   if (at >= text.size()) return 0;
   const std::string_view f = text.substr(at, 3);
   for (int i = 0; i < 12; ++i) {
-    if (EqualNoCase(f, kMonths[i])) return i + 1;
+    if (platform::EqualsNoCaseAscii(f, kMonths[i])) return i + 1;
   }
   return 0;
 }
@@ -284,12 +265,12 @@ CServerContext CServerContext::Make(const ServerSettings& settings, CMyMemFile* 
 }
 
 std::string CRequest::GetHeader(std::string_view name) const {
-  const auto it = headers.find(Lower(name));
+  const auto it = headers.find(platform::ToLowerAscii(name));
   return it == headers.end() ? std::string() : it->second;
 }
 
 bool CRequest::HasHeader(std::string_view name) const {
-  return headers.find(Lower(name)) != headers.end();
+  return headers.find(platform::ToLowerAscii(name)) != headers.end();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -452,7 +433,7 @@ void CRequestSocket::ProcessLine() {
   } else if (m_state == RequestState::Header) {
     const std::size_t colon = line.find(':');
     if (colon != std::string_view::npos) {
-      r.headers[Lower(line.substr(0, colon))] = std::string(TrimLeft(line.substr(colon + 1)));
+      r.headers[platform::ToLowerAscii(line.substr(0, colon))] = std::string(TrimLeft(line.substr(colon + 1)));
     }
   }
   m_currentLine.clear();
@@ -560,14 +541,14 @@ bool CRequestSocket::BuildResponse() {
 
 void CRequestSocket::ApplyGeneralRules() {
   CRequest& r = *m_request;
-  if (r.bodyLength == 0 && EqualNoCase(r.method, "GET")) {
+  if (r.bodyLength == 0 && platform::EqualsNoCaseAscii(r.method, "GET")) {
     if (FindTarget()) return;
     if (r.executeKind != 0) {
       RunApplication();
     } else if (AddHeading()) {
       AddFirstContent();
     }
-  } else if (r.bodyLength == 0 && m_state == RequestState::Done && EqualNoCase(r.method, "HEAD")) {
+  } else if (r.bodyLength == 0 && m_state == RequestState::Done && platform::EqualsNoCaseAscii(r.method, "HEAD")) {
     if (FindTarget()) return;
     if (r.executeKind != 0) {
       RunApplication();
@@ -575,7 +556,7 @@ void CRequestSocket::ApplyGeneralRules() {
       AddHeading();
       CloseFile();
     }
-  } else if (r.bodyLength > 0 && m_state == RequestState::Done && EqualNoCase(r.method, "POST")) {
+  } else if (r.bodyLength > 0 && m_state == RequestState::Done && platform::EqualsNoCaseAscii(r.method, "POST")) {
     r.executeKind = 1;
     if (!FindTarget()) RunApplication();
   } else {
@@ -684,7 +665,7 @@ bool CRequestSocket::IsServerApplication() {
   const std::string& full = m_request->fullPath;
   const std::size_t dot = full.rfind('.');
   if (dot == std::string::npos) return false;
-  const std::string ext = Lower(std::string_view(full).substr(dot + 1));
+  const std::string ext = platform::ToLowerAscii(std::string_view(full).substr(dot + 1));
   if (ext == "srv") {
     m_request->executeKind = 2;
     return true;
@@ -834,7 +815,7 @@ void CRequestSocket::CloseFile() {
 
 bool CMyRequestSocket::HandleOwnRequest() {
   const CRequest& r = *request();
-  const std::string lower = Lower(r.url);
+  const std::string lower = platform::ToLowerAscii(r.url);
   if (lower == "/test_http/") {
     StartResponse("200 OK");
     AddText("\r\n");

@@ -3,6 +3,7 @@
 #include "content/FolderPackage.h"
 #include "content/IssueInfo.h"
 #include "platform/module.h"
+#include "platform/text.h"
 
 #include <cstring>
 
@@ -17,11 +18,7 @@ std::u16string Fold(std::u16string_view s) {
 }
 
 bool ContainsStream(std::string_view name) {
-  std::string lower(name);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower.find("stream") != std::string::npos;
+  return platform::ToLowerAscii(name).find("stream") != std::string::npos;
 }
 
 }  // namespace

@@ -45,6 +45,12 @@ bool WideToMultiByte(int codePage, std::u16string_view in, std::string& out,
 // become '?'. An unsupported code page on either side gives the empty text.
 std::string ConvertCodePage(std::string_view in, int from, int to, bool* usedDefault = nullptr);
 
+// ASCII letters lower-cased, every other byte unchanged (protocol names, INI keys, extensions:
+// bytes of two-byte characters are never letters A-Z, so they pass through whole).
+std::string ToLowerAscii(std::string_view in);
+// True when the texts are equal with ASCII letters compared without regard to case.
+bool EqualsNoCaseAscii(std::string_view a, std::string_view b);
+
 // Shorthands for the boundaries: system code page <-> UTF-8.
 std::string SystemToUtf8(std::string_view in);
 std::string Utf8ToSystem(std::string_view in);

@@ -1,4 +1,5 @@
 #include "platform/shell.h"
+#include "platform/text.h"
 
 #include <cctype>
 #include <cstdio>
@@ -8,14 +9,6 @@
 
 namespace platform::shell {
 namespace {
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 // Used when the system has no mime.types file.
 const std::map<std::string, std::string>& BuiltIn() {
@@ -46,7 +39,7 @@ std::map<std::string, std::string> LoadMimeTypes() {
     };
     const std::string type = next();
     if (type.empty()) continue;
-    for (std::string ext = next(); !ext.empty(); ext = next()) table.emplace(Lower(ext), type);
+    for (std::string ext = next(); !ext.empty(); ext = next()) table.emplace(ToLowerAscii(ext), type);
   }
   std::fclose(f);
   // The page types the program relies on stay what it expects even on a sparse system file.
@@ -59,7 +52,7 @@ std::map<std::string, std::string> LoadMimeTypes() {
 std::string GetContentType(std::string_view extension) {
   static const std::map<std::string, std::string> table = LoadMimeTypes();
   if (extension.empty() || extension.front() != '.') return std::string();
-  const auto it = table.find(Lower(extension.substr(1)));
+  const auto it = table.find(ToLowerAscii(extension.substr(1)));
   return it == table.end() ? std::string() : it->second;
 }
 

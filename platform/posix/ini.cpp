@@ -1,6 +1,7 @@
 #include "platform/ini.h"
 
 #include "platform/fs.h"
+#include "platform/text.h"
 
 #include <cstdlib>
 #include <mutex>
@@ -17,17 +18,6 @@ std::string_view Trim(std::string_view s) {
     s.remove_suffix(1);
   }
   return s;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // A file as its lines, with what each line is.
@@ -93,7 +83,7 @@ bool Store(std::string_view file, const std::vector<Line>& lines) {
 std::optional<std::pair<std::size_t, std::size_t>> FindSection(const std::vector<Line>& lines,
                                                                std::string_view section) {
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].type != Line::Section || !SameName(lines[i].name(), section)) continue;
+    if (lines[i].type != Line::Section || !EqualsNoCaseAscii(lines[i].name(), section)) continue;
     std::size_t j = i + 1;
     while (j < lines.size() && lines[j].type != Line::Section) ++j;
     return std::make_pair(i + 1, j);
@@ -106,7 +96,7 @@ std::optional<std::size_t> FindKey(const std::vector<Line>& lines, std::string_v
   const auto body = FindSection(lines, section);
   if (!body) return std::nullopt;
   for (std::size_t i = body->first; i < body->second; ++i) {
-    if (lines[i].type == Line::Entry && SameName(lines[i].name(), key)) return i;
+    if (lines[i].type == Line::Entry && EqualsNoCaseAscii(lines[i].name(), key)) return i;
   }
   return std::nullopt;
 }

@@ -332,6 +332,24 @@ std::string ConvertCodePage(std::string_view in, int from, int to, bool* usedDef
   return out;
 }
 
+namespace {
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+}  // namespace
+
+std::string ToLowerAscii(std::string_view in) {
+  std::string out(in);
+  for (char& c : out) c = LowerAscii(c);
+  return out;
+}
+
+bool EqualsNoCaseAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
 std::string SystemToUtf8(std::string_view in) {
   return ConvertCodePage(in, kCodePageSystem, kCodePageUtf8);
 }

@@ -90,3 +90,14 @@ TEST(TextTest, EveryMappedCodePageConvertsAscii) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TextTest, AsciiCaseHelpersLeaveOtherBytesAlone) {
+  EXPECT_EQ(platform::ToLowerAscii("Content-TYPE \xD6\xD0Z"), "content-type \xD6\xD0z");
+  EXPECT_TRUE(platform::EqualsNoCaseAscii("If-Modified-Since", "if-modified-since"));
+  EXPECT_FALSE(platform::EqualsNoCaseAscii("GET", "GETS"));
+  EXPECT_FALSE(platform::EqualsNoCaseAscii("\xC1", "\xE1"));  // not ASCII letters: not folded
+}
+
+}  // namespace
